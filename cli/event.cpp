@@ -1,0 +1,95 @@
+#include "cli/event.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cli/end.h"
+#include "cli/text.h"
+
+namespace qev {
+
+namespace {
+
+Output output;
+
+// Writes all of `bytes` to `fd`, going on after EINTR and short writes.
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+// No JSON library escapes '/' as this stream's readers expect, so the writer is our own.
+std::string quote(std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string valid = validUtf8(text);
+  std::string out;
+  out.reserve(valid.size() + 2);
+  out += '"';
+  for (char c : valid) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '/': out += "\\/"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += "\\u00";
+          out += hex[(c >> 4) & 0xf];
+          out += hex[c & 0xf];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string line(const Event& event) {
+  std::string out = "{";
+  for (const auto& [key, value] : event) {
+    if (out.size() > 1) out += ',';
+    out += quote(key);
+    out += ':';
+    if (const auto* text = std::get_if<std::string>(&value)) {
+      out += quote(*text);
+    } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
+      out += std::to_string(*number);
+    } else {
+      out += std::get<bool>(value) ? "true" : "false";
+    }
+  }
+  out += "}\n";
+  return out;
+}
+
+void emit(const Event& event) {
+  std::string text = line(event);
+  if (output) {
+    output(text);
+  } else {
+    writeAll(1, text);
+  }
+}
+
+void fail(std::string_view message) {
+  emit({{"event", "error"}, {"message", std::string(message)}});
+  end(1);
+}
+
+void setOutput(Output o) { output = std::move(o); }
+
+}  // namespace qev

@@ -1,0 +1,88 @@
+#include "cli/event.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/end.h"
+
+namespace qev {
+namespace {
+
+TEST(Quote, EscapesAsTheStreamRequires) {
+  struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"", R"("")"},
+      {"plain", R"("plain")"},
+      {"/tmp/a.jpg", R"("\/tmp\/a.jpg")"},
+      {"say \"hi\"", R"("say \"hi\"")"},
+      {"back\\slash", R"("back\\slash")"},
+      {"line\nfeed\ttab\rret\bback\fform", R"("line\nfeed\ttab\rret\bback\fform")"},
+      {std::string("nul\0x", 5), R"("nul\u0000x")"},
+      {"\x1f\x7f", "\"\\u001f\x7f\""},
+      {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x84", "\"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x84\""},
+      {"bad\xFF", "\"bad\xEF\xBF\xBD\""},
+      {"cut\xE2\x82", "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"overlong\xC0\xAF", "\"overlong\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"surrogate\xED\xA0\x80", "\"surrogate\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(quote(c.text), c.json);
+    EXPECT_TRUE(nlohmann::json::accept(c.json));
+  }
+}
+
+TEST(Line, IsOneCompactObjectAndOneLineFeed) {
+  std::string text = line({{"event", "page"}, {"file", "/tmp/out/QEV_1.jpg"}, {"n", std::int64_t{3}}});
+  EXPECT_EQ(text, R"({"event":"page","file":"\/tmp\/out\/QEV_1.jpg","n":3})"
+                  "\n");
+}
+
+TEST(Line, ValuesKeepTheirKinds) {
+  struct {
+    Event event;
+    nlohmann::json expected;
+  } cases[] = {
+      {{{"event", "done"}}, {{"event", "done"}}},
+      {{{"event", "device"}, {"feeder", true}, {"flatbed", false}},
+       {{"event", "device"}, {"feeder", true}, {"flatbed", false}}},
+      {{{"n", std::int64_t{-9223372036854775807 - 1}}}, {{"n", INT64_MIN}}},
+      {{{"n", std::int64_t{9223372036854775807}}}, {{"n", INT64_MAX}}},
+      {{{"name", "two\nlines \"q\" \\ /"}}, {{"name", "two\nlines \"q\" \\ /"}}},
+  };
+  for (const auto& c : cases) {
+    std::string text = line(c.event);
+    SCOPED_TRACE(text);
+    ASSERT_EQ(text.back(), '\n');
+    EXPECT_EQ(text.find('\n'), text.size() - 1);
+    EXPECT_EQ(text.find(' ') == std::string::npos, c.expected.dump().find(' ') == std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(text), c.expected);
+  }
+}
+
+struct Ended {
+  int status;
+};
+
+TEST(Fail, WritesTheErrorLineThenEndsWithStatusOne) {
+  std::vector<std::string> lines;
+  setOutput([&](std::string_view l) { lines.emplace_back(l); });
+  setEnd([](int status) { throw Ended{status}; });
+  try {
+    fail("The scan stopped: ");
+    ADD_FAILURE() << "fail returned";
+  } catch (const Ended& e) {
+    EXPECT_EQ(e.status, 1);
+  }
+  setEnd(nullptr);
+  setOutput(nullptr);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(lines[0]),
+            (nlohmann::json{{"event", "error"}, {"message", "The scan stopped: "}}));
+}
+
+}  // namespace
+}  // namespace qev

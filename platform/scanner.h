@@ -1,0 +1,142 @@
+#pragma once
+
+// The scanner service: a browser that reports scanners, the scanners themselves, their
+// functional units (flatbed, document feeder) and the callbacks through which they answer.
+//
+// Contract:
+// - Every request returns at once; its outcome arrives later as a callback. Every callback
+//   is posted to the main run loop (platform/run_loop.h) and runs on the loop's thread, one
+//   at a time, only while the loop runs. Implementations may work on threads of their own,
+//   but never call a delegate from them.
+// - The service owns browsers, devices and units. A device stays valid for as long as
+//   anyone holds it (shared ownership), also after it has gone away; a unit stays valid for
+//   as long as its device lives.
+// - Texts that a scanner may not report are optional; failures carry their description.
+// - Delegates are not owned: they must outlive the device (in practice, the process).
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/resolutions.h"
+
+namespace qev {
+
+class RunLoop;
+
+// Device types the browser looks for: scanners (0x2) that are local (0x100), shared (0x200)
+// or announced on the network (0x400).
+inline constexpr unsigned browsedDeviceTypes = 0x702;
+
+// Functional unit types, as scanners report them in their list of available units.
+inline constexpr unsigned flatbedUnit = 0;
+inline constexpr unsigned feederUnit = 3;
+
+inline constexpr int rgbPixels = 2;     // pixel data type: RGB colour
+inline constexpr int bitDepth8 = 8;     // bits per sample
+inline constexpr int fileTransfer = 0;  // transfer mode: each page is written as a file
+
+struct Size {
+  double width = 0;
+  double height = 0;
+};
+
+// A rectangle on the glass, in the unit of the flatbed's physical size.
+struct Area {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+// A source of a scanner: its flatbed or its document feeder.
+class Unit {
+ public:
+  virtual ~Unit() = default;
+
+  virtual unsigned type() const = 0;  // flatbedUnit or feederUnit
+
+  virtual Resolutions supportedResolutions() const = 0;
+  virtual Resolutions preferredResolutions() const = 0;
+  virtual void setResolution(std::int64_t dpi) = 0;
+  virtual void setPixelDataType(int type) = 0;
+  virtual void setBitDepth(int depth) = 0;
+
+  // Document feeders only.
+  virtual bool supportsDuplexScanning() const = 0;
+  virtual void setDuplexScanningEnabled(bool enabled) = 0;
+
+  // Flatbeds only.
+  virtual Size physicalSize() const = 0;
+  virtual void setScanArea(const Area& area) = 0;
+};
+
+class Device;
+
+// Receives the callbacks of one scanner.
+class DeviceDelegate {
+ public:
+  virtual ~DeviceDelegate() = default;
+
+  // The session opened, or why not.
+  virtual void didOpen(Device& device, const std::optional<Error>& error) = 0;
+  // The scanner went away.
+  virtual void didRemove(Device& device) = 0;
+  virtual void didClose(Device& /*device*/, const std::optional<Error>& /*error*/) {}
+  virtual void didBecomeReady(Device& /*device*/) {}
+
+  // The unit asked for is selected, or why not.
+  virtual void didSelect(Device& device, Unit& unit, const std::optional<Error>& error) = 0;
+  // One page lies in the downloads folder at `path`.
+  virtual void didScan(Device& device, const std::string& path) = 0;
+  // The scan is over: after the last page, or with the error that ended it.
+  virtual void didComplete(Device& device, const std::optional<Error>& error) = 0;
+};
+
+class Device {
+ public:
+  virtual ~Device() = default;
+
+  virtual bool isScanner() const { return true; }
+  virtual std::optional<std::string> uuid() const = 0;
+  virtual std::optional<std::string> name() const = 0;
+  virtual std::optional<std::string> transport() const = 0;
+  virtual std::vector<unsigned> availableUnitTypes() const = 0;
+
+  virtual void setDelegate(DeviceDelegate* delegate) = 0;
+
+  virtual void requestOpenSession() = 0;
+  virtual void requestSelectUnit(unsigned type) = 0;
+  virtual void setTransferMode(int mode) = 0;
+  virtual void setDownloadsFolder(const std::string& path) = 0;
+  virtual void setDocumentName(const std::string& name) = 0;
+  virtual void setDocumentType(const std::string& type) = 0;
+  virtual void requestScan() = 0;
+  // Closes the session before returning, leaving the scanner idle.
+  virtual void requestCloseSession() = 0;
+};
+
+// Receives the browser's reports.
+class BrowserDelegate {
+ public:
+  virtual ~BrowserDelegate() = default;
+  virtual void didAdd(const std::shared_ptr<Device>& device) = 0;
+  virtual void didRemove(const std::shared_ptr<Device>& device) = 0;
+};
+
+class DeviceBrowser {
+ public:
+  virtual ~DeviceBrowser() = default;
+  virtual void setDelegate(BrowserDelegate* delegate) = 0;
+  virtual void setBrowsedDeviceTypes(unsigned mask) = 0;
+  // Devices come by callback from here on; browsing never stops.
+  virtual void start() = 0;
+};
+
+// The platform's scanner service, posting its callbacks to `loop`.
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop);
+
+}  // namespace qev

@@ -1,0 +1,140 @@
+#include "tests/run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace qevtest {
+
+namespace {
+
+std::vector<std::string> environment(const std::map<std::string, std::string>& extra) {
+  std::map<std::string, std::string> all;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    auto eq = entry.find('=');
+    if (eq != std::string::npos) all[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [key, value] : extra) all[key] = value;
+  std::vector<std::string> out;
+  for (const auto& [key, value] : all) out.push_back(key + "=" + value);
+  return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> out;
+  for (auto& t : texts) out.push_back(t.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+Run qev(const std::vector<std::string>& args, const Options& options) {
+  std::vector<std::string> argv{QEV_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> envp = environment(options.env);
+
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe";
+    return {};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid;
+  auto argp = pointers(argv);
+  auto envpp = pointers(envp);
+  int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envpp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  Run run;
+  if (spawned != 0) {
+    ADD_FAILURE() << "could not start " << argv[0];
+    close(out[0]);
+    close(err[0]);
+    return run;
+  }
+
+  std::string pending;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  int open = 2;
+  auto deadline = start + options.timeout;
+  while (open > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ADD_FAILURE() << "qev ran past its timeout; killed";
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+    for (auto& p : fds) {
+      if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP)) == 0) continue;
+      char buffer[65536];
+      ssize_t n = read(p.fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        close(p.fd);
+        p.fd = -1;
+        --open;
+        continue;
+      }
+      if (p.fd == out[0]) {
+        run.out.append(buffer, static_cast<std::size_t>(n));
+        pending.append(buffer, static_cast<std::size_t>(n));
+        for (auto nl = pending.find('\n'); nl != std::string::npos; nl = pending.find('\n')) {
+          run.lines.push_back(pending.substr(0, nl));
+          run.times.push_back(std::chrono::steady_clock::now() - start);
+          pending.erase(0, nl + 1);
+        }
+      } else {
+        run.err.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  for (auto& p : fds) {
+    if (p.fd >= 0) close(p.fd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  EXPECT_EQ(pending, "") << "output does not end in a line feed";
+  for (const auto& line : run.lines) {
+    try {
+      run.events.push_back(nlohmann::json::parse(line));
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
+    }
+  }
+  return run;
+}
+
+TempDir::TempDir() {
+  std::string base = std::string(QEV_BUILD_DIR) + "/tmp";
+  std::filesystem::create_directories(base);
+  std::string pattern = base + "/qev-XXXXXX";
+  dir = mkdtemp(pattern.data());
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace qevtest
