@@ -117,6 +117,11 @@ class Device {
   virtual void requestScan() = 0;
   // Closes the session before returning, leaving the scanner idle.
   virtual void requestCloseSession() = 0;
+  // Stops the session's work when the user asks the run to stop: a scan in progress ends
+  // at once, its incomplete page discarded, the session is closed, leaving the scanner
+  // idle, and the completion callback follows with the service's cancellation error. Safe
+  // at any stage; the pages already delivered stay.
+  virtual void requestCancel() {}
 };
 
 // Receives the browser's reports.

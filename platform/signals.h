@@ -1,0 +1,34 @@
+#pragma once
+
+// Stop requests from outside the process: SIGINT (Ctrl-C at a terminal) and SIGTERM (a
+// caller or the system asking the run to end).
+//
+// Contract:
+// - While a StopSignals lives, the first SIGINT or SIGTERM no longer ends the process:
+//   `onStop` is posted to the run loop instead and runs on the loop's thread like any other
+//   callback. A second one of the same signal ends the process as usual, so a run that does
+//   not stop when asked can still be ended.
+// - The signal handler only records the signal and wakes a thread of the StopSignals
+//   through a pipe; that thread does the posting. Nothing else happens inside the handler.
+// - One StopSignals at a time. Its destruction restores the actions it replaced.
+
+#include <functional>
+#include <memory>
+
+namespace qev {
+
+class RunLoop;
+
+class StopSignals {
+ public:
+  StopSignals(RunLoop& loop, std::function<void()> onStop);
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct Watch;
+  std::unique_ptr<Watch> watch;
+};
+
+}  // namespace qev

@@ -1,0 +1,60 @@
+#include "platform/signals.h"
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/run_loop.h"
+
+namespace qev {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The action in force for `signal`, without changing it.
+void (*handlerOf(int signal))(int) {
+  struct sigaction now {};
+  sigaction(signal, nullptr, &now);
+  return now.sa_handler;
+}
+
+TEST(StopSignals, EachSignalBecomesOneCallbackOnTheRunLoop) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    RunLoop loop;
+    int stops = 0;
+    StopSignals stop(loop, [&] {
+      ++stops;
+      loop.interrupt();
+    });
+    ASSERT_EQ(::raise(signal), 0);
+    EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 5s));
+    EXPECT_EQ(stops, 1);
+    // Handled once, the signal has its default action back.
+    EXPECT_EQ(handlerOf(signal), SIG_DFL);
+  }
+}
+
+TEST(StopSignals, NothingIsPostedWithoutASignal) {
+  RunLoop loop;
+  int stops = 0;
+  StopSignals stop(loop, [&] { ++stops; });
+  EXPECT_FALSE(loop.runUntil(RunLoop::Clock::now() + 50ms));
+  EXPECT_EQ(stops, 0);
+}
+
+TEST(StopSignals, EndingTheWatchRestoresTheFormerActions) {
+  RunLoop loop;
+  ::signal(SIGTERM, SIG_IGN);
+  {
+    StopSignals stop(loop, [] {});
+    EXPECT_NE(handlerOf(SIGTERM), SIG_IGN);
+    EXPECT_NE(handlerOf(SIGINT), SIG_DFL);
+  }
+  EXPECT_EQ(handlerOf(SIGTERM), SIG_IGN);
+  EXPECT_EQ(handlerOf(SIGINT), SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+}
+
+}  // namespace
+}  // namespace qev
