@@ -41,7 +41,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 Run qev(const std::vector<std::string>& args, const Options& options) {
-  std::vector<std::string> argv{QEV_BINARY};
+  std::vector<std::string> argv = options.through;
+  argv.push_back(QEV_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> envp = environment(options.env);
 
@@ -60,7 +61,7 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   pid_t pid;
   auto argp = pointers(argv);
   auto envpp = pointers(envp);
-  int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envpp.data());
+  int spawned = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envpp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   close(err[1]);
@@ -76,15 +77,21 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
   auto deadline = start + options.timeout;
+  bool killed = options.killAfter.count() == 0;
   while (open > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    auto now = std::chrono::steady_clock::now();
+    if (!killed && now >= start + options.killAfter) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
+    auto until = killed ? deadline : std::min(deadline, start + options.killAfter);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
+    if (now >= deadline) {
       ADD_FAILURE() << "qev ran past its timeout; killed";
       kill(pid, SIGKILL);
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+    if (poll(fds, 2, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) continue;
     for (auto& p : fds) {
       if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP)) == 0) continue;
       char buffer[65536];
@@ -102,6 +109,13 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
           run.lines.push_back(pending.substr(0, nl));
           run.times.push_back(std::chrono::steady_clock::now() - start);
           pending.erase(0, nl + 1);
+          if (options.onLine) options.onLine(pid, run);
+        }
+        if (options.readLines > 0 && run.lines.size() >= options.readLines) {
+          close(p.fd);
+          p.fd = -1;
+          --open;
+          pending.clear();
         }
       } else {
         run.err.append(buffer, static_cast<std::size_t>(n));

@@ -3,6 +3,7 @@
 // Runs the real qev binary as a caller would and reads its event lines with a JSON parser.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -24,6 +25,16 @@ struct Options {
   std::map<std::string, std::string> env;  // added to (or replacing) the test's environment
   std::string cwd;                         // working directory; empty: the test's
   std::chrono::seconds timeout{120};       // killed after this
+  // A program and its arguments that start qev, which follows them with its own
+  // arguments (for instance unshare, to run it in a namespace of its own). Empty: none.
+  std::vector<std::string> through;
+  // Called with qev's process id after each line has arrived (for instance to signal it).
+  std::function<void(int pid, const Run& sofar)> onLine;
+  // After this many lines the reader closes its end of standard output and reads no more,
+  // like a caller that goes away. 0: reads to the end.
+  std::size_t readLines = 0;
+  // Sends SIGKILL this long after the start. Zero: never.
+  std::chrono::milliseconds killAfter{0};
 };
 
 // Runs `qev` with `args` (argument 0 is added) and waits for its end. A line that does not

@@ -1,0 +1,31 @@
+#pragma once
+
+// Helpers of the fault suite: what a folder holds after a run, and whether a page file is a
+// whole JPEG image.
+
+#include <string>
+#include <vector>
+
+#include "tests/run.h"
+
+namespace qevtest {
+
+// The names in `folder`, sorted; none when it cannot be read.
+std::vector<std::string> namesIn(const std::string& folder);
+
+// The names in `folder` that are page file names (QEV_..._NNNN.jpg).
+std::vector<std::string> pagesIn(const std::string& folder);
+
+// Whether the file at `path` is a whole JPEG image: it opens with the start-of-image marker
+// and closes with the end-of-image marker, which a cut-off file lacks.
+bool wholeJpeg(const std::string& path);
+
+// Whether this process may make namespaces and mount file systems (CI runs as root).
+bool mayMount();
+
+// Options that run qev in a private mount namespace with a tmpfs of `bytes` mounted on
+// `mountPoint`; once qev has ended, the tmpfs's contents are copied to `keep`, where the
+// test can look at them (the mount goes away with the namespace).
+Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes);
+
+}  // namespace qevtest
