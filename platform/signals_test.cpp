@@ -1,8 +1,7 @@
 #include "platform/signals.h"
 
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "platform/run_loop.h"
 

@@ -42,14 +42,19 @@ bool mayMount() {
 
 Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes) {
   Options options;
-  options.through = {
-      "unshare", "-m", "sh", "-c",
-      "mount -t tmpfs -o size=" + std::to_string(bytes) + " qev-full \"$1\" || exit 99\n"
-      "disk=$1; keep=$2; shift 2\n"
-      "\"$@\"; status=$?\n"
-      "cp -a \"$disk/.\" \"$keep/\"\n"
-      "exit $status",
-      "sh", mountPoint, keep};
+  options.through = {"unshare",
+                     "-m",
+                     "sh",
+                     "-c",
+                     "mount -t tmpfs -o size=" + std::to_string(bytes) +
+                         " qev-full \"$1\" || exit 99\n"
+                         "disk=$1; keep=$2; shift 2\n"
+                         "\"$@\"; status=$?\n"
+                         "cp -a \"$disk/.\" \"$keep/\"\n"
+                         "exit $status",
+                     "sh",
+                     mountPoint,
+                     keep};
   return options;
 }
 

@@ -1,6 +1,7 @@
 #include "tests/run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,8 +10,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 

@@ -1,6 +1,7 @@
 // What callers and the machine do to `simulate`, through the real binary: a reader that goes
 // away, a full disk, a kill at any moment, two runs in one second, hostile paths.
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <random>
 #include <set>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "tests/faults.h"
 #include "tests/run.h"
@@ -96,8 +95,9 @@ TEST(SimulateFaults, TwoRunsInOneSecondKeepEveryPage) {
   {
     std::vector<std::thread> threads;
     for (auto& run : runs) {
-      threads.emplace_back(
-          [&] { run = qevtest::qev({"simulate", "--out", dir / "out", "--pages", "3"}); });
+      threads.emplace_back([&] {
+        run = qevtest::qev({"simulate", "--out", dir / "out", "--pages", "3"});
+      });
     }
     for (auto& t : threads) t.join();
   }
@@ -129,19 +129,20 @@ TEST(SimulateFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
     std::string message;  // empty: the page lands
     std::string shown;    // the folder in the event, when not `out` itself
   } cases[] = {
-      {"spaces", dir / "with  some spaces ", ""},
-      {"quotes", dir / "it's \"quoted\"", ""},
+      {"spaces", dir / "with  some spaces ", "", ""},
+      {"quotes", dir / "it's \"quoted\"", "", ""},
       {"backslashes and slashes", dir / "back\\slash//twice/", "", dir / "back\\slash//twice"},
-      {"newline and tab", dir / "new\nline\tand tab", ""},
-      {"leading dash", "-leading-dash", ""},
-      {"leading dashes", "--out", ""},
+      {"newline and tab", dir / "new\nline\tand tab", "", ""},
+      {"leading dash", "-leading-dash", "", ""},
+      {"leading dashes", "--out", "", ""},
       {"not UTF-8", dir / "bad-\xff\xfe-bytes", "", dir / "bad-\uFFFD\uFFFD-bytes"},
-      {"symbolic link to a folder", dir / "link", ""},
+      {"symbolic link to a folder", dir / "link", "", ""},
       {"a name too long", dir / std::string(300, 'n'),
-       "Could not write a test page: File name too long"},
-      {"a path too long", deep, "Could not write a test page: File name too long"},
-      {"a plain file", dir / "plain", "Could not write a test page: Not a directory"},
-      {"below a plain file", dir / "plain/below", "Could not write a test page: Not a directory"},
+       "Could not write a test page: File name too long", ""},
+      {"a path too long", deep, "Could not write a test page: File name too long", ""},
+      {"a plain file", dir / "plain", "Could not write a test page: Not a directory", ""},
+      {"below a plain file", dir / "plain/below", "Could not write a test page: Not a directory",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
