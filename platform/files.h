@@ -19,6 +19,11 @@ std::optional<Error> makeFolder(const std::string& path);
 // file of that name is left behind.
 std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes);
 
+// Writes `bytes` to a file that this call creates at `path`; fails, touching nothing, when
+// anything exists there already (for instance a file that another run is still writing). On
+// failure no file of that name is left behind by this call.
+std::optional<Error> writeNewFile(const std::string& path, std::span<const unsigned char> bytes);
+
 // Renames `from` to `to`, never replacing anything that exists at `to`: then it fails with
 // EEXIST and touches neither file.
 std::optional<Error> move(const std::string& from, const std::string& to);

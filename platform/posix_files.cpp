@@ -47,8 +47,12 @@ std::optional<Error> makeFolder(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+namespace {
+
+// Writes `bytes` to the file that `open` with `flags` makes at `path`.
+std::optional<Error> writeWith(int flags, const std::string& path,
+                               std::span<const unsigned char> bytes) {
+  Fd fd(::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (fd.get() < 0) return systemError(errno);
   auto fault = [&](int code) {
     ::unlink(path.c_str());
@@ -64,6 +68,16 @@ std::optional<Error> writeFile(const std::string& path, std::span<const unsigned
   }
   if (fd.close() != 0) return fault(errno);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes) {
+  return writeWith(O_TRUNC, path, bytes);
+}
+
+std::optional<Error> writeNewFile(const std::string& path, std::span<const unsigned char> bytes) {
+  return writeWith(O_EXCL, path, bytes);
 }
 
 std::optional<Error> move(const std::string& from, const std::string& to) {
