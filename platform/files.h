@@ -24,6 +24,10 @@ std::optional<Error> writeFile(const std::string& path, std::span<const unsigned
 // failure no file of that name is left behind by this call.
 std::optional<Error> writeNewFile(const std::string& path, std::span<const unsigned char> bytes);
 
+// `path` followed by "." and this process's id: a name that no other running process forms
+// by the same rule, for a file of this run's own beside others of the same name.
+std::string ownName(const std::string& path);
+
 // Renames `from` to `to`, never replacing anything that exists at `to`: then it fails with
 // EEXIST and touches neither file.
 std::optional<Error> move(const std::string& from, const std::string& to);

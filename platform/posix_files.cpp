@@ -80,6 +80,8 @@ std::optional<Error> writeNewFile(const std::string& path, std::span<const unsig
   return writeWith(O_EXCL, path, bytes);
 }
 
+std::string ownName(const std::string& path) { return path + "." + std::to_string(::getpid()); }
+
 std::optional<Error> move(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return std::nullopt;
