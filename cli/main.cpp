@@ -21,9 +21,8 @@ Commands realCommands(RunLoop& loop) {
   return {
       .simulate = [](const std::string&, std::int64_t) { fail("Could not draw a test page."); },
       .list = [&loop](double wait) { list(loop, newDeviceBrowser(loop), wait); },
-      .scan = [&loop](const ScanRequest& request) {
-        runScan(loop, newDeviceBrowser(loop), request);
-      },
+      .scan =
+          [&loop](const ScanRequest& request) { runScan(loop, newDeviceBrowser(loop), request); },
   };
 }
 

@@ -71,9 +71,8 @@ class List : public ::testing::Test {
 
   // Runs `list` with the browser reporting `arrivals`; returns the ids listed.
   std::vector<std::string> run(std::vector<fake::Arrival> arrivals, double wait) {
-    auto status = Capture::endOf([&] {
-      list(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), wait);
-    });
+    auto status = Capture::endOf(
+        [&] { list(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), wait); });
     EXPECT_EQ(status, 0);
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < capture.events.size(); ++i) {
@@ -109,9 +108,12 @@ TEST_F(List, ListsEveryScannerSeenInOrderOfArrivalForTheWholeWait) {
   // Every arrival interrupted the run, yet the wait ran to its end.
   EXPECT_GE(Clock::now() - start, 400ms);
   EXPECT_EQ(ids, (std::vector<std::string>{"Zeta", "Alpha", "Zeta", "Mid"}));
-  EXPECT_EQ(capture.events[1],
-            (nlohmann::json{{"event", "device"}, {"id", "Alpha"}, {"name", "Alpha"},
-                            {"transport", ""}, {"feeder", false}, {"flatbed", false}}));
+  EXPECT_EQ(capture.events[1], (nlohmann::json{{"event", "device"},
+                                               {"id", "Alpha"},
+                                               {"name", "Alpha"},
+                                               {"transport", ""},
+                                               {"feeder", false},
+                                               {"flatbed", false}}));
 }
 
 TEST_F(List, NoWaitListsNothingYetAndEndsWithDone) {

@@ -65,7 +65,9 @@ TEST_F(Lookup, MatchesTheIdentifierAsTextAndTakesTheFirstToArrive) {
       {"letter case counts", {{0ms, byUuid}}, "5a1e-01", nullptr},
       {"the first of two twins", {{0ms, first}, {5ms, second}}, "twin", first},
       {"canonically equal text", {{0ms, decomposed}}, "Caf\xC3\xA9", decomposed},
-      {"the empty text finds a scanner with neither", {{0ms, byName}, {5ms, nameless}}, "",
+      {"the empty text finds a scanner with neither",
+       {{0ms, byName}, {5ms, nameless}},
+       "",
        nameless},
       {"a device that is no scanner", {{0ms, notScanner}}, "5A1E-02", nullptr},
   };

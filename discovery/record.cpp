@@ -11,7 +11,9 @@ std::string identifier(const Device& scanner) {
 
 Event describe(const Device& scanner) {
   auto units = scanner.availableUnitTypes();
-  auto has = [&](unsigned type) { return std::find(units.begin(), units.end(), type) != units.end(); };
+  auto has = [&](unsigned type) {
+    return std::find(units.begin(), units.end(), type) != units.end();
+  };
   return {
       {"event", "device"},
       {"id", identifier(scanner)},

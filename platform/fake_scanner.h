@@ -64,10 +64,11 @@ class Device : public qev::Device {
 
   // How it answers.
   std::optional<Error> openError, selectError, completeError;
-  std::optional<unsigned> selects;  // the kind of unit the select callback names; default: the one asked for
-  int pages = 0;                    // pages written and reported after requestScan
+  std::optional<unsigned>
+      selects;    // the kind of unit the select callback names; default: the one asked for
+  int pages = 0;  // pages written and reported after requestScan
   Removal removal = Removal::never;
-  int removalAfter = 0;             // pages before the removal, for Removal::afterPages
+  int removalAfter = 0;  // pages before the removal, for Removal::afterPages
 
   // What it was asked, in order.
   mutable std::vector<std::string> calls;
@@ -168,7 +169,8 @@ struct Arrival {
 
 class Browser : public DeviceBrowser {
  public:
-  Browser(RunLoop& loop, std::vector<Arrival> arrivals) : loop(loop), arrivals(std::move(arrivals)) {}
+  Browser(RunLoop& loop, std::vector<Arrival> arrivals)
+      : loop(loop), arrivals(std::move(arrivals)) {}
 
   void setDelegate(BrowserDelegate* d) override { delegate = d; }
   void setBrowsedDeviceTypes(unsigned m) override { mask = m; }

@@ -10,20 +10,21 @@ namespace {
 TEST(Resolutions, SteppedRangesAnswerEveryQuery) {
   Resolutions set;
   set.add(600);
-  set.add(75, 300, 75);    // 75 150 225 300
+  set.add(75, 300, 75);      // 75 150 225 300
   set.add(1000, 1210, 100);  // 1000 1100 1200: the range ends on its last step
-  set.add(50, 40);         // empty: ignored
-  set.add(2000, 2002, 0);  // every integer
+  set.add(50, 40);           // empty: ignored
+  set.add(2000, 2002, 0);    // every integer
 
   struct {
     std::int64_t value;
     bool contains;
     std::optional<std::int64_t> atLeast;
   } cases[] = {
-      {-5, false, 75},   {0, false, 75},      {75, true, 75},      {76, false, 150},
-      {225, true, 225},  {300, true, 300},    {301, false, 600},   {600, true, 600},
-      {601, false, 1000}, {1100, true, 1100}, {1201, false, 2000}, {1210, false, 2000},
-      {2001, true, 2001}, {2002, true, 2002}, {2003, false, std::nullopt},
+      {-5, false, 75},    {0, false, 75},      {75, true, 75},
+      {76, false, 150},   {225, true, 225},    {300, true, 300},
+      {301, false, 600},  {600, true, 600},    {601, false, 1000},
+      {1100, true, 1100}, {1201, false, 2000}, {1210, false, 2000},
+      {2001, true, 2001}, {2002, true, 2002},  {2003, false, std::nullopt},
       {45, false, 75},
   };
   for (const auto& c : cases) {

@@ -50,7 +50,8 @@ void Scan::didOpen(Device& scanner, const std::optional<Error>& error) {
 
 void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& error) {
   if (error) fail("The scanner did not take the settings: " + error->description);
-  unit.setResolution(chooseResolution(dpi, unit.supportedResolutions(), unit.preferredResolutions()));
+  unit.setResolution(
+      chooseResolution(dpi, unit.supportedResolutions(), unit.preferredResolutions()));
   unit.setPixelDataType(rgbPixels);
   unit.setBitDepth(bitDepth8);
   // The kind of unit the scanner selected decides, not what was asked for.
