@@ -24,7 +24,7 @@ class Lookup : public ::testing::Test {
   // Looks for `id` among `arrivals`; returns the scanner found, or none after checking that
   // the lookup failed as it should.
   std::shared_ptr<Device> find(std::vector<fake::Arrival> arrivals, const std::string& id,
-                               LookupTimes times = {.limit = 60ms, .slice = 20ms}) {
+                               LookupTimes times = {.limit = 300ms, .slice = 50ms}) {
     Browser browser(std::make_unique<fake::Browser>(loop, std::move(arrivals)), loop);
     std::shared_ptr<Device> result;
     auto status = Capture::endOf([&] { result = lookup(loop, browser, id, times); });
@@ -78,13 +78,13 @@ TEST_F(Lookup, MatchesTheIdentifierAsTextAndTakesTheFirstToArrive) {
 }
 
 TEST_F(Lookup, SearchesAfterTheLastSliceBeforeGivingUp) {
-  // Slices of 50 ms against a 60 ms limit: the second slice runs on past the limit, and a
-  // scanner arriving in it is still found.
-  LookupTimes times{.limit = 60ms, .slice = 50ms};
+  // One slice of 400 ms against a 100 ms limit: the slice runs on past the limit, and a
+  // scanner arriving in it, after the limit, is still found.
+  LookupTimes times{.limit = 100ms, .slice = 400ms};
   auto lateButInTime = scanner("late");
-  EXPECT_EQ(find({{80ms, lateButInTime}}, "late", times), lateButInTime);
+  EXPECT_EQ(find({{250ms, lateButInTime}}, "late", times), lateButInTime);
   auto tooLate = scanner("late");
-  EXPECT_EQ(find({{400ms, tooLate}}, "late", times), nullptr);
+  EXPECT_EQ(find({{2s, tooLate}}, "late", times), nullptr);
 }
 
 TEST_F(Lookup, AnExpiredLimitRunsNoSlice) {

@@ -28,10 +28,11 @@ class ScanRoad : public ::testing::Test {
     fs::remove_all(dir);
   }
 
-  std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request) {
+  std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request,
+                         RunLoop::Clock::duration limit) {
     return Capture::endOf([&] {
       runScan(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), request,
-              {.limit = 300ms, .slice = 50ms});
+              {.limit = limit, .slice = 50ms});
     });
   }
 
@@ -49,9 +50,10 @@ TEST_F(ScanRoad, FindsTheScannerAndScansWithIt) {
   wanted->units = {flatbedUnit};
   wanted->pages = 1;
   std::string out = dir + "/out";
-  EXPECT_EQ(run({{0ms, other}, {20ms, wanted}},
-                {.device = "wanted", .out = out, .source = "flatbed", .duplex = false, .dpi = 600}),
-            0);
+  EXPECT_EQ(
+      run({{0ms, other}, {20ms, wanted}},
+          {.device = "wanted", .out = out, .source = "flatbed", .duplex = false, .dpi = 600}, 5s),
+      0);
   EXPECT_EQ(capture.events,
             (std::vector<json>{
                 {{"event", "opened"}, {"name", "Office"}},
@@ -63,7 +65,7 @@ TEST_F(ScanRoad, FindsTheScannerAndScansWithIt) {
 
 TEST_F(ScanRoad, WithoutTheScannerNothingIsCreated) {
   std::string out = dir + "/out";
-  EXPECT_EQ(run({}, {.device = "wanted", .out = out, .source = "feeder"}), 1);
+  EXPECT_EQ(run({}, {.device = "wanted", .out = out, .source = "feeder"}, 100ms), 1);
   EXPECT_EQ(
       capture.events,
       (std::vector<json>{{{"event", "error"}, {"message", "The scanner is not connected."}}}));
