@@ -39,8 +39,8 @@ struct Device {
   double width = 210, height = 297, defaultWidth = -1, defaultHeight = -1;  // mm
   long long sizeX = -1, sizeY = -1;                                         // pixels, lines
   std::string frame;                                                        // "rgb", "gray", ""
-  int depth = 0, pages = 1, removeAt = 0, delayMs = 0;
-  long long extra = 0, shortBy = 0, padding = 0, chunk = 0;
+  int depth = 0;
+  long long pages = 1, removeAt = 0, delayMs = 0, extra = 0, shortBy = 0, padding = 0, chunk = 0;
   std::vector<Fault> faults;
   bool removed = false;  // after a removal fault fired
   SANE_Device record{};
@@ -62,7 +62,7 @@ struct Handle {
   std::deque<Option> options;  // a deque keeps descriptor addresses stable
   bool stale = false;          // RELOAD_OPTIONS answered, descriptors not fetched since
   State state = State::idle;
-  int page = 0, fed = 0;
+  long long page = 0, fed = 0;
   SANE_Parameters params{};
   long long sent = 0, total = 0, faultAt = -1;
   SANE_Status faultStatus = SANE_STATUS_GOOD;
@@ -128,32 +128,33 @@ SANE_Status statusNamed(const std::string& name) {
   return SANE_STATUS_GOOD;
 }
 
-bool yes(const std::string& v) { return v == "yes" || v == "true" || v == "1"; }
-
 // Applies one `key = value` line to a device; false when the line makes no sense.
 bool apply(Device& d, const std::string& key, const std::string& value) {
+  static const std::pair<const char*, std::string Device::*> texts[] = {{"name", &Device::name},
+                                                                        {"vendor", &Device::vendor},
+                                                                        {"model", &Device::model},
+                                                                        {"type", &Device::type}};
+  static const std::pair<const char*, std::vector<std::string> Device::*> lists[] = {
+      {"source", &Device::sources}, {"mode", &Device::modes}, {"reload", &Device::reload}};
+  static const std::pair<const char*, bool Device::*> flags[] = {
+      {"duplex", &Device::duplex},
+      {"busy", &Device::busy},
+      {"unknown-lines", &Device::unknownLines}};
+  static const std::pair<const char*, long long Device::*> numbers[] = {
+      {"pages", &Device::pages}, {"remove", &Device::removeAt}, {"delay", &Device::delayMs},
+      {"extra", &Device::extra}, {"short", &Device::shortBy},   {"padding", &Device::padding},
+      {"chunk", &Device::chunk}};
+  for (const auto& [name, member] : texts)
+    if (key == name) return (d.*member = unescape(value)), true;
+  for (const auto& [name, member] : lists)
+    if (key == name) return (d.*member = split(value, ',')), true;
+  for (const auto& [name, member] : flags)
+    if (key == name) return (d.*member = value == "yes"), value == "yes" || value == "no";
   std::istringstream in(value);
-  if (key == "name")
-    d.name = unescape(value);
-  else if (key == "vendor")
-    d.vendor = unescape(value);
-  else if (key == "model")
-    d.model = unescape(value);
-  else if (key == "type")
-    d.type = unescape(value);
-  else if (key == "source")
-    d.sources = split(value, ',');
-  else if (key == "mode")
-    d.modes = split(value, ',');
-  else if (key == "reload")
-    d.reload = split(value, ',');
-  else if (key == "duplex")
-    d.duplex = yes(value);
-  else if (key == "busy")
-    d.busy = yes(value);
-  else if (key == "unknown-lines")
-    d.unknownLines = yes(value);
-  else if (key == "resolution") {
+  auto done = [&] { return !in.fail() && (in >> std::ws).eof(); };
+  for (const auto& [name, member] : numbers)
+    if (key == name) return (in >> d.*member), done() && d.*member >= 0;
+  if (key == "resolution") {
     std::string type, shape;
     in >> type >> shape;
     d.hasResolution = true;
@@ -163,44 +164,24 @@ bool apply(Device& d, const std::string& key, const std::string& value) {
     for (double v; in >> v;) d.resolutions.push_back(v);
     return (type == "int" || type == "fixed") && (shape == "list" || shape == "range") &&
            !d.resolutions.empty() && (shape == "list" || d.resolutions.size() == 3);
-  } else if (key == "area") {
-    d.hasArea = true;
-    return static_cast<bool>(in >> d.width >> d.height);
-  } else if (key == "default-area")
-    return static_cast<bool>(in >> d.defaultWidth >> d.defaultHeight);
-  else if (key == "size")
-    return static_cast<bool>(in >> d.sizeX >> d.sizeY);
-  else if (key == "frame") {
-    d.frame = value;
-    return value == "rgb" || value == "gray";
-  } else if (key == "depth") {
-    d.depth = std::atoi(value.c_str());
-    return d.depth == 1 || d.depth == 8 || d.depth == 16;
-  } else if (key == "pages")
-    return static_cast<bool>(in >> d.pages);
-  else if (key == "remove")
-    return static_cast<bool>(in >> d.removeAt);
-  else if (key == "delay")
-    return static_cast<bool>(in >> d.delayMs);
-  else if (key == "extra")
-    return static_cast<bool>(in >> d.extra);
-  else if (key == "short")
-    return static_cast<bool>(in >> d.shortBy);
-  else if (key == "padding")
-    return static_cast<bool>(in >> d.padding);
-  else if (key == "chunk")
-    return static_cast<bool>(in >> d.chunk);
-  else if (key == "fail") {
+  }
+  if (key == "area") return (in >> d.width >> d.height), d.hasArea = done();
+  if (key == "default-area") return (in >> d.defaultWidth >> d.defaultHeight), done();
+  if (key == "size") return (in >> d.sizeX >> d.sizeY), done();
+  if (key == "frame") return (d.frame = value), value == "rgb" || value == "gray";
+  if (key == "depth")
+    return (in >> d.depth), done() && (d.depth == 1 || d.depth == 8 || d.depth == 16);
+  if (key == "fail") {
     Fault f{};
     std::string where, status;
     in >> f.page >> where >> status;
     f.atStart = where == "start";
     f.status = statusNamed(status);
     d.faults.push_back(f);
-    return f.page > 0 && (where == "start" || where == "read") && f.status != SANE_STATUS_GOOD;
-  } else
-    return false;
-  return true;
+    return done() && f.page > 0 && (where == "start" || where == "read") &&
+           f.status != SANE_STATUS_GOOD;
+  }
+  return false;
 }
 
 // Reads fault.conf from the first folder of SANE_CONFIG_DIR that has one.
@@ -221,10 +202,14 @@ void load() {
       devices.push_back(std::make_unique<Device>());
       continue;
     }
+    // A line is applied to a copy so that one the backend cannot use changes nothing.
     auto eq = line.find('=');
+    Device changed = devices.empty() ? Device{} : *devices.back();
     if (devices.empty() || eq == std::string::npos ||
-        !apply(*devices.back(), trim(line.substr(0, eq)), trim(line.substr(eq + 1))))
+        !apply(changed, trim(line.substr(0, eq)), trim(line.substr(eq + 1))))
       std::fprintf(stderr, "fault.conf:%d: cannot use \"%s\"\n", number, line.c_str());
+    else
+      *devices.back() = std::move(changed);
   }
 }
 
@@ -498,13 +483,14 @@ SANE_Status sane_fault_start(SANE_Handle handle) {
   h->total = std::max(0LL, announced + d.extra - d.shortBy);
   h->sent = 0;
   h->faultAt = -1;
-  h->faultRemoves = d.removeAt == h->page;
-  if (h->faultRemoves) h->faultStatus = SANE_STATUS_IO_ERROR;
+  h->faultStatus = SANE_STATUS_GOOD;
   for (const Fault& f : d.faults) {
     if (f.page != h->page) continue;
     if (f.atStart) return f.status;
     h->faultStatus = f.status;
   }
+  h->faultRemoves = d.removeAt == h->page;
+  if (h->faultRemoves) h->faultStatus = SANE_STATUS_IO_ERROR;
   if (h->faultRemoves || h->faultStatus != SANE_STATUS_GOOD)
     h->faultAt = h->params.lines / 2 * static_cast<long long>(h->params.bytes_per_line);
   h->state = State::reading;
