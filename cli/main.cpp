@@ -8,6 +8,9 @@
 #include "cli/end.h"
 #include "cli/event.h"
 #include "cli/names.h"
+#include "platform/page.h"
+#include "platform/sleep.h"
+#include "simulator/simulate.h"
 
 namespace qev {
 namespace {
@@ -15,7 +18,11 @@ namespace {
 // The real commands, built on the platform's services.
 Commands realCommands() {
   return {
-      .simulate = [](const std::string&, std::int64_t) { fail("Could not draw a test page."); },
+      .simulate =
+          [](const std::string& out, std::int64_t pages) {
+            auto painter = newPainter();
+            simulate(out, pages, *painter, sleepFor);
+          },
       .list =
           [](double) {
             emit({{"event", "done"}});
