@@ -54,14 +54,24 @@ class CairoPainter : public Painter {
     if (!font) font = userInterfaceFont();
     if (!font) return std::nullopt;
 
-    Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, page.width, page.height));
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+    // The image is kept from page to page (it is painted over entirely), which spares
+    // mapping and zeroing 3 MB for every page.
+    if (!surface || cairo_image_surface_get_width(surface.get()) != page.width ||
+        cairo_image_surface_get_height(surface.get()) != page.height) {
+      surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, page.width, page.height));
+    }
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+      surface.reset();
+      return std::nullopt;
+    }
     Context cr(cairo_create(surface.get()));
 
     Rgb background = rgbOf(page.background);
     cairo_set_source_rgb(cr.get(), background.red / 255.0, background.green / 255.0,
                          background.blue / 255.0);
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
     cairo_paint(cr.get());
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
 
     // cairo's y grows downwards from the top edge.
     cairo_set_source_rgb(cr.get(), 0, 0, 0);
@@ -90,6 +100,7 @@ class CairoPainter : public Painter {
 
  private:
   FontFace font;
+  Surface surface;
 };
 
 }  // namespace
