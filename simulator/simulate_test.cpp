@@ -14,6 +14,7 @@
 #include "cli/end.h"
 #include "cli/event.h"
 #include "cli/names.h"
+#include "platform/files.h"
 
 namespace qev {
 namespace {
@@ -168,16 +169,39 @@ TEST_F(Simulate, AFolderThatCannotBeWrittenEndsTheRunWithTheCause) {
 }
 
 TEST_F(Simulate, AWriteFailureLaterKeepsTheEarlierPagesAndLeavesNoPartialFile) {
-  // After page 1 the disk "fills up": page 2's partial file leads to a device that refuses
-  // every write.
-  onPause = [this] { ASSERT_EQ(symlink("/dev/full", (page(dir, 2) + ".part").c_str()), 0); };
+  // After page 1 the disk "fills up": page 2's partial file, under the name of this run's
+  // own (the shared name being taken), leads to a device that refuses every write.
+  onPause = [this] {
+    std::ofstream(page(dir, 2) + ".part") << "another run's partial page";
+    ASSERT_EQ(symlink("/dev/full", (ownName(page(dir, 2)) + ".part").c_str()), 0);
+  };
   EXPECT_EQ(run(dir, 3), 1);
   EXPECT_EQ(log, (std::vector<json>{
                      pageEvent(page(dir, 1), 1),
                      pause(),
                      {{"event", "error"},
                       {"message", "Could not write a test page: No space left on device"}}}));
-  EXPECT_EQ(names(dir), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg"}));
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg",
+                                                  "QEV_20250103_140509_0002.jpg.part"}));
+}
+
+// Two runs of the same second share page names, partial ones too. One run writing into the
+// other's partial file mixed their bytes and lost a page.
+TEST_F(Simulate, PageWriteNeverSharesAnotherRunsPartialFile) {
+  std::ofstream(page(dir, 1) + ".part") << "another run's partial page";
+  std::ofstream(page(dir, 2)) << "another run's page";
+  std::ofstream(page(dir, 2) + ".part") << "another run's partial page";
+  EXPECT_EQ(run(dir, 2), 0);
+  EXPECT_EQ(log, (std::vector<json>{pageEvent(page(dir, 1), 1),
+                                    pause(),
+                                    pageEvent(ownName(page(dir, 2)) + ".part", 2),
+                                    pause(),
+                                    {{"event", "done"}, {"pages", 2}}}));
+  EXPECT_EQ(read(page(dir, 1)), "jpeg Test page 1");
+  EXPECT_EQ(read(page(dir, 1) + ".part"), "another run's partial page");
+  EXPECT_EQ(read(page(dir, 2)), "another run's page");
+  EXPECT_EQ(read(page(dir, 2) + ".part"), "another run's partial page");
+  EXPECT_EQ(read(ownName(page(dir, 2)) + ".part"), "jpeg Test page 2");
 }
 
 }  // namespace
