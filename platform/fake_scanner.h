@@ -69,6 +69,8 @@ class Device : public qev::Device {
   int pages = 0;  // pages written and reported after requestScan
   Removal removal = Removal::never;
   int removalAfter = 0;  // pages before the removal, for Removal::afterPages
+  bool stalls = false;   // after its pages the scan goes on until it is cancelled
+  std::optional<Error> cancelError{Error{"Operation was cancelled"}};
 
   // What it was asked, in order.
   mutable std::vector<std::string> calls;
@@ -118,10 +120,16 @@ class Device : public qev::Device {
       });
     }
     if (removal == Removal::afterPages) return removeLater();
+    if (stalls) return;
     loop.post([this] { delegate->didComplete(*this, completeError); });
   }
 
   void requestCloseSession() override { calls.push_back("requestCloseSession"); }
+
+  void requestCancel() override {
+    calls.push_back("requestCancel");
+    loop.post([this] { delegate->didComplete(*this, cancelError); });
+  }
 
   template <typename... T>
   void record(const std::string& call, const T&... values) const {

@@ -36,7 +36,7 @@ class Fd {
 std::optional<Error> makeFolder(const std::string& path) {
   if (path.empty()) return systemError(ENOENT);
   // Each prefix that ends before a '/' is a parent; then the folder itself.
-  for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     std::string part = path.substr(0, slash);
     if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return systemError(errno);
     if (slash == std::string::npos) break;

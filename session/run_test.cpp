@@ -1,9 +1,13 @@
 #include "session/run.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "cli/capture.h"
 #include "cli/names.h"
@@ -70,6 +74,36 @@ TEST_F(ScanRoad, WithoutTheScannerNothingIsCreated) {
       capture.events,
       (std::vector<json>{{{"event", "error"}, {"message", "The scanner is not connected."}}}));
   EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(ScanRoad, AStopSignalCancelsTheScanAndKeepsItsPages) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    capture.events.clear();
+    auto scanner = std::make_shared<fake::Device>(loop);
+    scanner->uuidText = "feeder";
+    scanner->units = {feederUnit};
+    scanner->pages = 2;
+    scanner->stalls = true;
+    std::string out = dir + "/out" + std::to_string(signal);
+    // Signalled once the second page is in place, with the scan still going.
+    std::thread sender([&] {
+      while (!fs::exists(out + "/QEV_20261210_001500_0002.jpg")) std::this_thread::sleep_for(5ms);
+      ::kill(::getpid(), signal);
+    });
+    auto status = run({{0ms, scanner}}, {.device = "feeder", .out = out, .source = "feeder"}, 5s);
+    sender.join();
+    EXPECT_EQ(status, 1);
+    ASSERT_EQ(capture.events.size(), 4u);
+    EXPECT_EQ(capture.events.back(),
+              (json{{"event", "error"}, {"message", "The scan stopped: Operation was cancelled"}}));
+    EXPECT_EQ(scanner->calls.back(), "requestCancel");
+    EXPECT_TRUE(fs::exists(out + "/QEV_20261210_001500_0001.jpg"));
+    // The signal has its default action back once the run is over.
+    struct sigaction now {};
+    ::sigaction(signal, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+  }
 }
 
 }  // namespace
