@@ -49,11 +49,9 @@ std::optional<Error> makeFolder(const std::string& path) {
 
 namespace {
 
-// Writes `bytes` to the file that `open` with `flags` makes at `path`.
-std::optional<Error> writeWith(int flags, const std::string& path,
-                               std::span<const unsigned char> bytes) {
-  Fd fd(::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-  if (fd.get() < 0) return systemError(errno);
+// Writes all of `bytes` into the new file `path` open at `fd` and closes it; on failure the
+// file is removed.
+std::optional<Error> fill(Fd& fd, const std::string& path, std::span<const unsigned char> bytes) {
   auto fault = [&](int code) {
     ::unlink(path.c_str());
     return systemError(code);
@@ -73,14 +71,33 @@ std::optional<Error> writeWith(int flags, const std::string& path,
 }  // namespace
 
 std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes) {
-  return writeWith(O_TRUNC, path, bytes);
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return systemError(errno);
+  return fill(fd, path, bytes);
 }
 
-std::optional<Error> writeNewFile(const std::string& path, std::span<const unsigned char> bytes) {
-  return writeWith(O_EXCL, path, bytes);
+Written writeNew(const std::string& path, std::span<const unsigned char> bytes) {
+  // Where the name is taken (another run's file), try "name.2.part", "name.3.part", … beside
+  // it, keeping the ending.
+  auto dot = path.rfind('.');
+  auto slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  Written written{.path = path, .error = std::nullopt};
+  for (int attempt = 1;; ++attempt) {
+    if (attempt > 1) {
+      written.path = path.substr(0, dot) + "." + std::to_string(attempt) + path.substr(dot);
+    }
+    Fd fd(::open(written.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() >= 0) {
+      written.error = fill(fd, written.path, bytes);
+      return written;
+    }
+    if (errno != EEXIST || attempt == 1000) {
+      written.error = systemError(errno);
+      return written;
+    }
+  }
 }
-
-std::string ownName(const std::string& path) { return path + "." + std::to_string(::getpid()); }
 
 std::optional<Error> move(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {

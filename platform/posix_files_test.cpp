@@ -84,6 +84,25 @@ TEST_F(Files, WriteFileFailureLeavesNoFile) {
   EXPECT_EQ(read(at("plain")), "x");
 }
 
+TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
+  put(at("p.jpg.part"), "another run's page");
+  put(at("p.jpg.2.part"), "a third run's page");
+  auto written = writeNew(at("p.jpg.part"), bytes("this run's page"));
+  ASSERT_FALSE(written.error);
+  EXPECT_EQ(written.path, at("p.jpg.3.part"));
+  EXPECT_EQ(read(at("p.jpg.part")), "another run's page");
+  EXPECT_EQ(read(at("p.jpg.2.part")), "a third run's page");
+  EXPECT_EQ(read(written.path), "this run's page");
+
+  auto fresh = writeNew(at("q.jpg.part"), bytes("page"));
+  ASSERT_FALSE(fresh.error);
+  EXPECT_EQ(fresh.path, at("q.jpg.part"));
+
+  auto failed = writeNew(at("missing/q.jpg.part"), bytes("page"));
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->description, "No such file or directory");
+}
+
 TEST_F(Files, MoveRenames) {
   put(at("from"), "page");
   EXPECT_FALSE(move(at("from"), at("to")));

@@ -34,16 +34,10 @@ void simulate(const std::string& out, std::int64_t pages, Painter& painter, cons
     if (!jpeg) fail("Could not draw a test page.");
 
     const std::string path = join(out, pageName(n));
-    std::string partial = path + ".part";
-    // Another run of the same second may be writing a partial file of that name right now:
-    // never write into it. This run's own name for it, with the process id, is then free
-    // of every other run's.
-    if (writeNewFile(partial, *jpeg)) {
-      partial = ownName(path) + ".part";
-      if (auto error = writeFile(partial, *jpeg)) {
-        fail("Could not write a test page: " + error->description);
-      }
-    }
+    // The partial file is always a new one: a leftover of another run of the same second is
+    // never replaced, nor written to by two runs at once.
+    const auto [partial, error] = writeNew(path + ".part", *jpeg);
+    if (error) fail("Could not write a test page: " + error->description);
     // A file of the final name (another run's page of the same second) is never replaced:
     // the page then stays under its partial name, and the event says so.
     const bool moved = !move(partial, path);

@@ -4,8 +4,10 @@
 #include "simulator/simulate.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,7 +16,6 @@
 #include "cli/end.h"
 #include "cli/event.h"
 #include "cli/names.h"
-#include "platform/files.h"
 
 namespace qev {
 namespace {
@@ -159,6 +160,17 @@ TEST_F(Simulate, PageMoveNeverReplacesAnExistingFile) {
   EXPECT_EQ(read(page(dir, 2) + ".part"), "jpeg Test page 2");
 }
 
+TEST_F(Simulate, PartialFileNeverReplacesAnotherRunsPartialFile) {
+  // Two earlier runs of the same second: one moved its page 1, the other could not.
+  std::ofstream(page(dir, 1)) << "first run's page";
+  std::ofstream(page(dir, 1) + ".part") << "second run's page";
+  EXPECT_EQ(run(dir, 1), 0);
+  EXPECT_EQ(log[0], pageEvent(dir + "/QEV_20250103_140509_0001.jpg.2.part", 1));
+  EXPECT_EQ(read(page(dir, 1)), "first run's page");
+  EXPECT_EQ(read(page(dir, 1) + ".part"), "second run's page");
+  EXPECT_EQ(read(dir + "/QEV_20250103_140509_0001.jpg.2.part"), "jpeg Test page 1");
+}
+
 TEST_F(Simulate, AFolderThatCannotBeWrittenEndsTheRunWithTheCause) {
   std::ofstream(dir + "/plain") << "x";
   EXPECT_EQ(run(dir + "/plain/sub", 3), 1);
@@ -169,39 +181,23 @@ TEST_F(Simulate, AFolderThatCannotBeWrittenEndsTheRunWithTheCause) {
 }
 
 TEST_F(Simulate, AWriteFailureLaterKeepsTheEarlierPagesAndLeavesNoPartialFile) {
-  // After page 1 the disk "fills up": page 2's partial file, under the name of this run's
-  // own (the shared name being taken), leads to a device that refuses every write.
-  onPause = [this] {
-    std::ofstream(page(dir, 2) + ".part") << "another run's partial page";
-    ASSERT_EQ(symlink("/dev/full", (ownName(page(dir, 2)) + ".part").c_str()), 0);
+  // After page 1 no file may grow past one byte any more: page 2's write fails half-way.
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  onPause = [] {
+    rlimit small{.rlim_cur = 1, .rlim_max = RLIM_INFINITY};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   };
-  EXPECT_EQ(run(dir, 3), 1);
-  EXPECT_EQ(log, (std::vector<json>{
-                     pageEvent(page(dir, 1), 1),
-                     pause(),
-                     {{"event", "error"},
-                      {"message", "Could not write a test page: No space left on device"}}}));
-  EXPECT_EQ(names(dir), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg",
-                                                  "QEV_20250103_140509_0002.jpg.part"}));
-}
-
-// Two runs of the same second share page names, partial ones too. One run writing into the
-// other's partial file mixed their bytes and lost a page.
-TEST_F(Simulate, PageWriteNeverSharesAnotherRunsPartialFile) {
-  std::ofstream(page(dir, 1) + ".part") << "another run's partial page";
-  std::ofstream(page(dir, 2)) << "another run's page";
-  std::ofstream(page(dir, 2) + ".part") << "another run's partial page";
-  EXPECT_EQ(run(dir, 2), 0);
+  int status = run(dir, 3);
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(status, 1);
   EXPECT_EQ(log, (std::vector<json>{pageEvent(page(dir, 1), 1),
                                     pause(),
-                                    pageEvent(ownName(page(dir, 2)) + ".part", 2),
-                                    pause(),
-                                    {{"event", "done"}, {"pages", 2}}}));
-  EXPECT_EQ(read(page(dir, 1)), "jpeg Test page 1");
-  EXPECT_EQ(read(page(dir, 1) + ".part"), "another run's partial page");
-  EXPECT_EQ(read(page(dir, 2)), "another run's page");
-  EXPECT_EQ(read(page(dir, 2) + ".part"), "another run's partial page");
-  EXPECT_EQ(read(ownName(page(dir, 2)) + ".part"), "jpeg Test page 2");
+                                    {{"event", "error"},
+                                     {"message", "Could not write a test page: File too large"}}}));
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg"}));
 }
 
 }  // namespace
