@@ -1,4 +1,3 @@
-#include <csignal>
 #include <ctime>
 #include <string_view>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "platform/page.h"
 #include "platform/run_loop.h"
 #include "platform/scanner.h"
+#include "platform/signals.h"
 #include "platform/sleep.h"
 #include "session/run.h"
 #include "simulator/simulate.h"
@@ -38,7 +38,7 @@ Commands realCommands(RunLoop& loop) {
 
 int main(int argc, char** argv) {
   // A reader that goes away must not kill the run: the pages still land in the folder.
-  std::signal(SIGPIPE, SIG_IGN);
+  qev::ignoreBrokenPipe();
   qev::stamp = qev::makeStamp(std::time(nullptr));
 
   std::vector<std::string_view> given(argv, argv + argc);

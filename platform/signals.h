@@ -10,6 +10,9 @@
 //   not stop when asked can still be ended.
 // - The signal handler only records the signal and wakes a thread of the StopSignals
 //   through a pipe; that thread does the posting. Nothing else happens inside the handler.
+// - Libraries may reset those signals' actions behind its back (some scanner backends do,
+//   whenever they start a thread): the StopSignals puts its handler back within a few
+//   milliseconds, until the first signal has arrived.
 // - One StopSignals at a time. Its destruction restores the actions it replaced.
 
 #include <functional>
@@ -18,6 +21,10 @@
 namespace qev {
 
 class RunLoop;
+
+// Writes to a reader that has gone away fail with EPIPE instead of ending the process, in
+// every thread started afterwards too. Called first thing in main, before any thread starts.
+void ignoreBrokenPipe();
 
 class StopSignals {
  public:
