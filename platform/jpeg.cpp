@@ -40,8 +40,9 @@ class Writer : public JpegWriter {
 
   std::optional<Error> begin(const JpegShape& shape) override {
     if (broken) return broken;
-    if (shape.width <= 0 || shape.height <= 0 || shape.width > JPEG_MAX_DIMENSION ||
-        shape.height > JPEG_MAX_DIMENSION) {
+    static_assert(maxJpegSide == JPEG_MAX_DIMENSION);
+    if (shape.width <= 0 || shape.height <= 0 || shape.width > maxJpegSide ||
+        shape.height > maxJpegSide) {
       return broken = Error{"Image size not supported by JPEG"};
     }
     if (setjmp(failure.jump) != 0) return broke();

@@ -13,6 +13,9 @@
 
 namespace qev {
 
+// The widest and tallest image a JPEG file can hold, in pixels.
+inline constexpr int maxJpegSide = 65500;
+
 enum class PixelLayout {
   gray,  // one byte a pixel
   rgb,   // three bytes: red, green, blue
