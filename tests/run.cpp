@@ -1,7 +1,6 @@
 #include "tests/run.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,6 +9,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+
+#include <gtest/gtest.h>
 
 extern char** environ;
 
