@@ -87,7 +87,7 @@ class DeviceCore {
   std::optional<Error> apply(const ScanJob& job, int& density);
   SANE_Status readPage(PageEncoder& encoder);
   std::optional<Error> createPage(const ScanJob& job, int& fd, std::string& path);
-  bool gone();
+  bool lost();
 
   DeviceInfo info;
   RunLoop& loop;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "cli/names.h"
 #include "platform/run_loop.h"
@@ -17,6 +19,9 @@
 namespace qev {
 
 namespace {
+
+// Reads in a row that may return nothing before the device counts as lost.
+constexpr int emptyReadsLimit = 100;
 
 constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
 
@@ -188,6 +193,7 @@ std::optional<Error> DeviceCore::createPage(const ScanJob& job, int& fd, std::st
 
 SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
   SANE_Handle h = handle->handle;
+  int empty = 0;  // reads in a row that gave nothing
   for (;;) {
     SANE_Parameters p{};
     SANE_Status status = sane_get_parameters(h, &p);
@@ -208,7 +214,18 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
         SANE_Int n = 0;
         status = sane_read(h, data.data() + used, static_cast<SANE_Int>(data.size() - used), &n);
         if (status != SANE_STATUS_GOOD) break;
-        used += static_cast<std::size_t>(std::max<SANE_Int>(n, 0));
+        if (n > 0) {
+          used += static_cast<std::size_t>(n);
+          empty = 0;
+          continue;
+        }
+        // A blocking read returns data or a status. The net backend answers a connection
+        // that its server closed with nothing, again and again: that is a lost device.
+        if (++empty >= emptyReadsLimit) {
+          status = SANE_STATUS_IO_ERROR;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       data.resize(used);
       if (used > 0) encoder.push(std::move(data));
@@ -222,7 +239,12 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
   }
 }
 
-bool DeviceCore::gone() {
+// After an I/O error: whether the device has gone away. The handle is of no more use and is
+// closed; SANE is started afresh when nothing else is open, since the net backend keeps the
+// connection that its server dropped and fails (even crashes) when asked for devices on it.
+bool DeviceCore::lost() {
+  close();
+  if (worker.openSessions == 0) worker.restart();
   const SANE_Device** list = nullptr;
   if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return false;
   for (; *list != nullptr; ++list) {
@@ -276,7 +298,7 @@ void DeviceCore::scan(const ScanJob& job) {
   if (closing) return;  // the session is closing and wants no more answers
   if (encoded) {
     error = encoded;  // a file that could not be written stopped the scan
-  } else if (failed == SANE_STATUS_IO_ERROR && gone()) {
+  } else if (failed == SANE_STATUS_IO_ERROR && lost()) {
     return tell([](SaneDevice& d) { d.removed(); });
   } else if (failed != SANE_STATUS_GOOD) {
     error = Error{describe(failed)};

@@ -43,9 +43,15 @@ void SaneWorker::every(std::chrono::milliseconds interval, std::function<bool()>
   woken.notify_one();
 }
 
+void SaneWorker::restart() {
+  if (initialised) sane_exit();
+  SANE_Int version = 0;
+  initialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
+}
+
 void SaneWorker::run() {
   SANE_Int version = 0;
-  bool initialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
+  initialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
   for (;;) {
     std::function<void()> task;
     std::function<bool()> repeated;

@@ -41,6 +41,10 @@ class SaneWorker {
   // devices can disturb a scan. Worker thread only.
   int openSessions = 0;
 
+  // Ends SANE and starts it afresh, dropping whatever backends hold (the connections of the
+  // net backend among them). Worker thread only, with no session open.
+  void restart();
+
  private:
   struct Periodic {
     std::chrono::milliseconds interval;
@@ -55,6 +59,7 @@ class SaneWorker {
   std::deque<std::function<void()>> tasks;
   std::vector<Periodic> periodic;
   bool stopping = false;
+  bool initialised = false;  // worker thread only
   std::thread thread;
 };
 
