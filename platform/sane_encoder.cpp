@@ -86,18 +86,16 @@ void PageEncoder::beginFrame(const Frame& frame) {
 std::vector<unsigned char> PageEncoder::buffer() {
   std::unique_lock lock(mutex);
   changed.wait(lock, [this] { return queued < buffersQueued; });
-  std::vector<unsigned char> data;
-  if (!spare.empty()) {
-    data = std::move(spare.back());
-    spare.pop_back();
-  }
-  data.resize(bufferSize);
+  if (spare.empty()) return std::vector<unsigned char>(bufferSize);
+  std::vector<unsigned char> data = std::move(spare.back());
+  spare.pop_back();
   return data;
 }
 
-void PageEncoder::push(std::vector<unsigned char> data) {
+void PageEncoder::push(std::vector<unsigned char> data, std::size_t size) {
   Message m{Kind::data};
   m.data = std::move(data);
+  m.size = size;
   send(std::move(m));
 }
 
@@ -135,8 +133,7 @@ void PageEncoder::run() {
       std::lock_guard lock(mutex);
       if (message.kind == Kind::data) {
         --queued;
-        message.data.clear();
-        spare.push_back(std::move(message.data));
+        if (message.data.size() == bufferSize) spare.push_back(std::move(message.data));
       }
       busy = false;
     }
@@ -177,7 +174,7 @@ void PageEncoder::handle(Message& message) {
       if (page && !page->broken) startFrame(message.frame);
       break;
     case Kind::data:
-      if (page && !page->broken) take(message.data);
+      if (page && !page->broken) take(message.data.data(), std::min(message.size, message.data.size()));
       break;
     case Kind::frameEnd:
       if (page) page->filled = 0;  // an incomplete last line is dropped
@@ -219,12 +216,18 @@ void PageEncoder::startFrame(const Frame& frame) {
   }
 }
 
-void PageEncoder::take(const std::vector<unsigned char>& data) {
+void PageEncoder::take(const unsigned char* data, std::size_t size) {
   Page& p = *page;
   std::size_t at = 0;
-  while (at < data.size() && !p.broken) {
-    std::size_t n = std::min(data.size() - at, p.pending.size() - p.filled);
-    std::copy_n(data.begin() + static_cast<long>(at), n, p.pending.begin() + static_cast<long>(p.filled));
+  std::size_t length = p.pending.size();
+  while (at < size && !p.broken) {
+    if (p.filled == 0 && size - at >= length) {
+      line(data + at);  // a whole line in the buffer: no copy
+      at += length;
+      continue;
+    }
+    std::size_t n = std::min(size - at, length - p.filled);
+    std::copy_n(data + at, n, p.pending.begin() + static_cast<long>(p.filled));
     at += n;
     p.filled += n;
     if (p.filled == p.pending.size()) {
@@ -236,17 +239,23 @@ void PageEncoder::take(const std::vector<unsigned char>& data) {
 
 void PageEncoder::line(const unsigned char* bytes) {
   Page& p = *page;
-  toEightBit(p.frame, bytes, p.row.data());
+  // Eight-bit lines are their own samples, padding aside.
+  const unsigned char* row = bytes;
+  if (p.frame.depth != 8) {
+    toEightBit(p.frame, bytes, p.row.data());
+    row = p.row.data();
+  }
+  std::size_t size = p.row.size();
   if (p.jpeg) {
     if (p.written >= p.frame.lines) return;  // more lines than announced
-    if (auto error = p.jpeg->rows(p.row.data(), p.row.size(), 1)) return fail(*error);
+    if (auto error = p.jpeg->rows(row, size, 1)) return fail(*error);
     ++p.written;
   } else if (p.frame.format == FrameFormat::gray || p.frame.format == FrameFormat::rgb) {
-    p.kept.insert(p.kept.end(), p.row.begin(), p.row.end());
+    p.kept.insert(p.kept.end(), row, row + size);
     ++p.keptRows;
   } else {
     int c = plane(p.frame.format);
-    p.planes[c].insert(p.planes[c].end(), p.row.begin(), p.row.end());
+    p.planes[c].insert(p.planes[c].end(), row, row + size);
     ++p.planeRows[c];
   }
 }

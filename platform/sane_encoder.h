@@ -44,10 +44,10 @@ class PageEncoder {
   // `path`, with `density` dots per inch.
   void beginPage(int fd, std::string path, int density);
   void beginFrame(const Frame& frame);
-  // An empty buffer of `bufferSize` bytes to read into; waits while too many are queued.
+  // A buffer of `bufferSize` bytes to read into; waits while too many are queued.
   std::vector<unsigned char> buffer();
-  // Hands over the bytes read into a buffer (its size is the count read).
-  void push(std::vector<unsigned char> data);
+  // Hands over a buffer with the first `size` bytes read into it.
+  void push(std::vector<unsigned char> data, std::size_t size);
   void endFrame();
   // The page is complete: its file is finished and delivered.
   void endPage();
@@ -69,6 +69,7 @@ class PageEncoder {
     int density = 0;
     Frame frame;
     std::vector<unsigned char> data;
+    std::size_t size = 0;  // of `data`, the bytes read
   };
   struct Page;
 
@@ -77,7 +78,7 @@ class PageEncoder {
   void handle(Message& message);
   void fail(Error error);
   void startFrame(const Frame& frame);
-  void take(const std::vector<unsigned char>& data);
+  void take(const unsigned char* data, std::size_t size);
   void line(const unsigned char* bytes);
   void completePage();
   void dropPage();

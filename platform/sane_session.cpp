@@ -227,8 +227,7 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
-      data.resize(used);
-      if (used > 0) encoder.push(std::move(data));
+      if (used > 0) encoder.push(std::move(data), used);
       if (status == SANE_STATUS_EOF) break;
       if (status != SANE_STATUS_GOOD) return status;
     }
