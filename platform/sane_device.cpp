@@ -1,5 +1,6 @@
 #include "platform/sane_device.h"
 
+#include <chrono>
 #include <future>
 
 #include "cli/text.h"
@@ -9,6 +10,8 @@
 namespace qev {
 
 namespace {
+
+constexpr auto closeLimit = std::chrono::seconds(5);
 
 bool startsWith(std::string_view text, std::string_view start) {
   return text.substr(0, start.size()) == start;
@@ -72,6 +75,8 @@ SaneDevice::~SaneDevice() {
   worker->post([core = std::move(core)]() mutable { core.reset(); });
 }
 
+std::optional<std::string> SaneDevice::uuid() const { return validUtf8(info.name); }
+
 std::optional<std::string> SaneDevice::name() const { return nameOf(info); }
 
 std::optional<std::string> SaneDevice::transport() const { return transportOf(info); }
@@ -100,13 +105,15 @@ void SaneDevice::requestScan() {
 
 void SaneDevice::requestCloseSession() {
   core->closing = true;
-  std::promise<void> closed;
-  auto done = closed.get_future();
-  worker->post([core = core, &closed] {
+  auto closed = std::make_shared<std::promise<void>>();
+  auto done = closed->get_future();
+  worker->post([core = core, closed] {
     core->close();
-    closed.set_value();
+    closed->set_value();
   });
-  done.wait();
+  // A backend that hangs (a network scanner that stopped answering) must not keep the
+  // process from ending: the close is given a while, then left to the worker.
+  done.wait_for(closeLimit);
 }
 
 void SaneDevice::opened(const std::optional<Error>& error, std::vector<unsigned> found) {

@@ -124,7 +124,8 @@ class SaneDevice final : public Device, public std::enable_shared_from_this<Sane
   SaneDevice(const SaneDevice&) = delete;
   SaneDevice& operator=(const SaneDevice&) = delete;
 
-  std::optional<std::string> uuid() const override { return info.name; }
+  // The SANE device name, as text that can be written (SANE is given the name as it is).
+  std::optional<std::string> uuid() const override;
   std::optional<std::string> name() const override;
   std::optional<std::string> transport() const override;
   std::vector<unsigned> availableUnitTypes() const override { return info.units; }
