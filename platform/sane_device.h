@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/scanner.h"
 #include "platform/sane_options.h"
+#include "platform/scanner.h"
 
 namespace qev {
 

@@ -174,7 +174,8 @@ void PageEncoder::handle(Message& message) {
       if (page && !page->broken) startFrame(message.frame);
       break;
     case Kind::data:
-      if (page && !page->broken) take(message.data.data(), std::min(message.size, message.data.size()));
+      if (page && !page->broken)
+        take(message.data.data(), std::min(message.size, message.data.size()));
       break;
     case Kind::frameEnd:
       if (page) page->filled = 0;  // an incomplete last line is dropped
@@ -297,8 +298,10 @@ void PageEncoder::completePage() {
     }
     if (!error) error = jpeg->finish();
   }
-  if (!error && ::close(p.fd) != 0) error = systemError(errno);
-  else if (error) ::close(p.fd);
+  if (!error && ::close(p.fd) != 0)
+    error = systemError(errno);
+  else if (error)
+    ::close(p.fd);
   p.fd = -1;
   if (error) {
     ::unlink(p.path.c_str());

@@ -91,8 +91,8 @@ std::optional<std::string> modeFor(const std::vector<std::string>& modes, int pi
     case 1:
       return gray();
     case 0:
-      if (auto m = firstWith(modes, {"lineart", "binary"},
-                             {"lineart", "line art", "binary", "black"})) {
+      if (auto m =
+              firstWith(modes, {"lineart", "binary"}, {"lineart", "line art", "binary", "black"})) {
         return m;
       }
       return gray();
@@ -119,8 +119,8 @@ Resolutions resolutionsOf(const SANE_Option_Descriptor& option) {
       double min = value(r->min), max = value(r->max), quant = value(r->quant);
       // A step of 0 allows every value; a fractional step allows every integer.
       std::int64_t step = quant >= 1 && quant == std::floor(quant) ? std::llround(quant) : 1;
-      out.add(static_cast<std::int64_t>(std::ceil(min)),
-              static_cast<std::int64_t>(std::floor(max)), step);
+      out.add(static_cast<std::int64_t>(std::ceil(min)), static_cast<std::int64_t>(std::floor(max)),
+              step);
       break;
     }
     default:
@@ -204,9 +204,8 @@ std::optional<double> SaneOptions::number(std::string_view name) {
 SANE_Status SaneOptions::setString(std::string_view name, const std::string& value) {
   const Entry* e = entry(name);
   if (e == nullptr || e->descriptor->type != SANE_TYPE_STRING) return SANE_STATUS_UNSUPPORTED;
-  std::vector<char> buffer(std::max<std::size_t>(static_cast<std::size_t>(e->descriptor->size),
-                                                 value.size() + 1),
-                           '\0');
+  std::vector<char> buffer(
+      std::max<std::size_t>(static_cast<std::size_t>(e->descriptor->size), value.size() + 1), '\0');
   std::copy(value.begin(), value.end(), buffer.begin());
   return control(*e, SANE_ACTION_SET_VALUE, buffer.data());
 }

@@ -99,12 +99,15 @@ TEST(SaneMapping, TransportAndNameOfADevice) {
     std::string transport;
     std::optional<std::string> name;
   } cases[] = {
-      {{"test:0", "Noname", "frontend-tester", "virtual device", {}}, "virtual",
+      {{"test:0", "Noname", "frontend-tester", "virtual device", {}},
+       "virtual",
        "Noname frontend-tester"},
-      {{"net:127.0.0.1:test:0", "Noname", "frontend-tester", "virtual device", {}}, "network",
+      {{"net:127.0.0.1:test:0", "Noname", "frontend-tester", "virtual device", {}},
+       "network",
        "Noname frontend-tester"},
       {{"airscan:e0:Kyocera", " Kyocera ", "", "", {}}, "network", "Kyocera"},
-      {{"genesys:libusb:001:004", "Canon", "LiDE 220", "flatbed scanner", {}}, "usb",
+      {{"genesys:libusb:001:004", "Canon", "LiDE 220", "flatbed scanner", {}},
+       "usb",
        "Canon LiDE 220"},
       {{"umax:/dev/sg3", "", "", "flatbed scanner", {}}, "scsi", std::nullopt},
       {{"odd", "Bad\xff", "", "", {}}, "", "Bad\xef\xbf\xbd"},

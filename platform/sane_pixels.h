@@ -15,11 +15,11 @@ enum class FrameFormat { gray, rgb, red, green, blue };
 
 struct Frame {
   FrameFormat format = FrameFormat::gray;
-  bool last = true;       // the page's last frame (three-pass scanners send three)
+  bool last = true;  // the page's last frame (three-pass scanners send three)
   int bytesPerLine = 0;
-  int pixels = 0;         // per line
-  int lines = 0;          // -1: unknown until the end of the frame
-  int depth = 8;          // bits per sample
+  int pixels = 0;  // per line
+  int lines = 0;   // -1: unknown until the end of the frame
+  int depth = 8;   // bits per sample
 };
 
 // Samples per pixel: 3 for rgb, else 1.

@@ -22,7 +22,10 @@ TEST(SanePixels, LinesBecomeEightBitSamples) {
     std::vector<unsigned char> line;
     std::vector<unsigned char> out;
   } cases[] = {
-      {"gray 8, padding dropped", {FrameFormat::gray, true, 4, 2, 1, 8}, {10, 20, 99, 99}, {10, 20}},
+      {"gray 8, padding dropped",
+       {FrameFormat::gray, true, 4, 2, 1, 8},
+       {10, 20, 99, 99},
+       {10, 20}},
       {"rgb 8", {FrameFormat::rgb, true, 6, 2, 1, 8}, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
       {"gray 16 takes the high byte",
        {FrameFormat::gray, true, 4, 2, 1, 16},

@@ -87,7 +87,8 @@ class Discovery {
   // The functional units, from the device's source list: it is opened briefly to read it.
   static std::vector<unsigned> probe(const DeviceInfo& info) {
     SANE_Handle h = nullptr;
-    if (sane_open(info.name.c_str(), &h) != SANE_STATUS_GOOD) return unitTypes(std::nullopt, info.type);
+    if (sane_open(info.name.c_str(), &h) != SANE_STATUS_GOOD)
+      return unitTypes(std::nullopt, info.type);
     std::optional<Sources> sources;
     {
       SaneOptions options(h);

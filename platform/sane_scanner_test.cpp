@@ -8,8 +8,9 @@
 #include <fstream>
 #include <map>
 // jpeglib.h needs size_t and FILE declared before it.
-#include <cstdio>
 #include <jpeglib.h>
+
+#include <cstdio>
 
 #include "platform/run_loop.h"
 #include "platform/scanner.h"
@@ -21,12 +22,23 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::map<std::string, std::string> baseConfig = {
-    {"number_of_devices", "2"},      {"mode", "Gray"},          {"depth", "8"},
-    {"hand-scanner", "false"},       {"three-pass", "false"},   {"three-pass-order", "RGB"},
-    {"resolution_min", "1.0"},       {"resolution_max", "1200.0"}, {"resolution_quant", "1.0"},
-    {"resolution", "50.0"},          {"test-picture", "\"Color pattern\""},
-    {"read-status-code", "\"Default\""}, {"ppl-loss", "0"},      {"geometry_min", "0.0"},
-    {"geometry_max", "200.0"},       {"geometry_quant", "1.0"}, {"br_x", "80.0"},
+    {"number_of_devices", "2"},
+    {"mode", "Gray"},
+    {"depth", "8"},
+    {"hand-scanner", "false"},
+    {"three-pass", "false"},
+    {"three-pass-order", "RGB"},
+    {"resolution_min", "1.0"},
+    {"resolution_max", "1200.0"},
+    {"resolution_quant", "1.0"},
+    {"resolution", "50.0"},
+    {"test-picture", "\"Color pattern\""},
+    {"read-status-code", "\"Default\""},
+    {"ppl-loss", "0"},
+    {"geometry_min", "0.0"},
+    {"geometry_max", "200.0"},
+    {"geometry_quant", "1.0"},
+    {"br_x", "80.0"},
     {"br_y", "100.0"},
 };
 
@@ -222,7 +234,8 @@ TEST_F(SaneScanner, FeederGivesTenPagesThenEndsWithoutError) {
   EXPECT_EQ(scan(feederUnit, 25), "complete");
   ASSERT_EQ(recorder.pages.size(), 10u);
   EXPECT_EQ(recorder.pages[9], (folder / "qev-incoming-0010.jpg").string());
-  for (const auto& page : recorder.pages) EXPECT_EQ(qevtest::jpegInfo(page)->width, 196);  // 200 mm at 25 dpi
+  for (const auto& page : recorder.pages)
+    EXPECT_EQ(qevtest::jpegInfo(page)->width, 196);  // 200 mm at 25 dpi
 }
 
 TEST_F(SaneScanner, EveryFrameKindBecomesAJpegOfTheRightShape) {
@@ -237,7 +250,13 @@ TEST_F(SaneScanner, EveryFrameKindBecomesAJpegOfTheRightShape) {
       {"gray 16 bit", {}, 1, 16, 393, 393, 1},
       {"colour 16 bit", {}, rgbPixels, 16, 393, 393, 3},
       {"lineart", {}, 0, 8, 393, 393, 1},
-      {"three-pass", {{"three-pass", "true"}, {"three-pass-order", "GBR"}}, rgbPixels, 8, 393, 393, 3},
+      {"three-pass",
+       {{"three-pass", "true"}, {"three-pass-order", "GBR"}},
+       rgbPixels,
+       8,
+       393,
+       393,
+       3},
       {"hand-scanner", {{"hand-scanner", "true"}}, rgbPixels, 8, 216, -1, 3},
       {"padded lines", {{"ppl-loss", "7"}}, rgbPixels, 8, 386, 393, 3},
   };

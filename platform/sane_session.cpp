@@ -141,7 +141,8 @@ std::optional<Error> DeviceCore::apply(const ScanJob& job, int& density) {
     if (wanted) error = check(options->setString("source", *wanted));
   }
   if (auto modes = options->strings("mode"); !error && modes && options->settable("mode")) {
-    if (auto mode = modeFor(*modes, job.pixelType)) error = check(options->setString("mode", *mode));
+    if (auto mode = modeFor(*modes, job.pixelType))
+      error = check(options->setString("mode", *mode));
   }
   if (const SANE_Option_Descriptor* d = options->settable("depth"); !error && d) {
     // Black and white is one bit a pixel, also where it is a depth of the gray mode.
@@ -158,13 +159,16 @@ std::optional<Error> DeviceCore::apply(const ScanJob& job, int& density) {
   auto left = options->range("tl-x"), top = options->range("tl-y");
   if (!error && x && y && left && top) {
     double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
-    if (job.unit == flatbedUnit && job.area) {
+    // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
+    bool area = job.area && job.area->width > 0 && job.area->height > 0;
+    if (job.unit == flatbedUnit && area) {
       tlx = std::clamp(job.area->x, left->first, left->second);
       tly = std::clamp(job.area->y, top->first, top->second);
       brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
       bry = std::clamp(job.area->y + job.area->height, y->first, y->second);
     }
-    std::pair<const char*, double> area[] = {{"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
+    std::pair<const char*, double> area[] = {
+        {"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
     for (const auto& [name, value] : area) {
       if (!error && options->settable(name)) error = check(options->setNumber(name, value));
     }

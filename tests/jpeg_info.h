@@ -33,8 +33,8 @@ inline std::optional<JpegInfo> jpegInfo(const std::string& path) {
     if (marker == 0xE0 && length >= 14 && b[body + 7] == 1) {
       info.density = (b[body + 8] << 8) | b[body + 9];
     }
-    bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                 marker != 0xCC;
+    bool frame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (frame) {
       info.height = (b[body + 1] << 8) | b[body + 2];
       info.width = (b[body + 3] << 8) | b[body + 4];

@@ -35,8 +35,9 @@ TEST(List, ReportsTheTestScannersInOrder) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   auto record = [](const char* id) {
-    return nlohmann::json{{"event", "device"}, {"id", id},         {"name", "Noname frontend-tester"},
-                          {"transport", "virtual"}, {"feeder", true}, {"flatbed", true}};
+    return nlohmann::json{
+        {"event", "device"},      {"id", id},       {"name", "Noname frontend-tester"},
+        {"transport", "virtual"}, {"feeder", true}, {"flatbed", true}};
   };
   ASSERT_EQ(run.events.size(), 3u) << run.out;
   EXPECT_EQ(run.events[0], record("test:0"));

@@ -3,11 +3,10 @@
 // another machine.
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -51,9 +50,9 @@ TEST_F(Net, ScannersSharedBySanedAreListedAndScanned) {
   EXPECT_EQ(list.events[1]["id"], "net:127.0.0.1:test:1");
 
   qevtest::TempDir out;
-  auto scan = qevtest::qev(
-      {"scan", "--device", "net:127.0.0.1:test:0", "--out", out.path(), "--dpi", "75"},
-      config.options());
+  auto scan =
+      qevtest::qev({"scan", "--device", "net:127.0.0.1:test:0", "--out", out.path(), "--dpi", "75"},
+                   config.options());
   EXPECT_EQ(scan.status, 0);
   EXPECT_EQ(scan.err, "");
   auto files = qevtest::pageFiles(scan);
@@ -64,8 +63,8 @@ TEST_F(Net, ScannersSharedBySanedAreListedAndScanned) {
 
 TEST_F(Net, AScannerThatGoesAwayMidScanIsReportedDisconnected) {
   // Slow enough that saned is gone long before the first page is read.
-  SaneConfig served(std::map<std::string, std::string>{
-      {"read-delay", "true"}, {"read-delay-duration", "200000"}});
+  SaneConfig served(std::map<std::string, std::string>{{"read-delay", "true"},
+                                                       {"read-delay-duration", "200000"}});
   qevtest::Saned saned(served);
   ASSERT_TRUE(saned.running());
   Client config;

@@ -31,7 +31,8 @@ TEST(Scan, FeederDeliversItsTenPagesThenDone) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   ASSERT_EQ(run.events.size(), 12u) << run.out;
-  EXPECT_EQ(run.events[0], (nlohmann::json{{"event", "opened"}, {"name", "Noname frontend-tester"}}));
+  EXPECT_EQ(run.events[0],
+            (nlohmann::json{{"event", "opened"}, {"name", "Noname frontend-tester"}}));
   std::regex name(R"(QEV_\d{8}_\d{6}_(\d{4})\.jpg)");
   for (int n = 1; n <= 10; ++n) {
     SCOPED_TRACE(n);
@@ -62,8 +63,8 @@ TEST(Scan, ResolutionChoiceShowsInThePixelSize) {
   } cases[] = {
       {"100", 787, 100},
       {"150", 1181, 150},
-      {"0", 7, 1},         // the smallest supported
-      {"5000", 590, 75},   // none at or above: the smallest preferred
+      {"0", 7, 1},        // the smallest supported
+      {"5000", 590, 75},  // none at or above: the smallest preferred
   };
   SaneConfig config;
   for (const auto& c : cases) {
