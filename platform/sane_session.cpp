@@ -160,8 +160,8 @@ std::optional<Error> DeviceCore::apply(const ScanJob& job, int& density) {
   if (!error && x && y && left && top) {
     double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
     // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
-    bool area = job.area && job.area->width > 0 && job.area->height > 0;
-    if (job.unit == flatbedUnit && area) {
+    bool given = job.area && job.area->width > 0 && job.area->height > 0;
+    if (job.unit == flatbedUnit && given) {
       tlx = std::clamp(job.area->x, left->first, left->second);
       tly = std::clamp(job.area->y, top->first, top->second);
       brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
