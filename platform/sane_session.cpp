@@ -243,11 +243,12 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
 }
 
 // After an I/O error: whether the device has gone away. The handle is of no more use and is
-// closed; SANE is started afresh when nothing else is open, since the net backend keeps the
-// connection that its server dropped and fails (even crashes) when asked for devices on it.
+// closed. For a network device SANE is started afresh when nothing else is open, since the
+// net backend keeps the connection that its server dropped and fails (even crashes) when
+// asked for devices over it.
 bool DeviceCore::lost() {
   close();
-  if (worker.openSessions == 0) worker.restart();
+  if (info.name.rfind("net:", 0) == 0 && worker.openSessions == 0) worker.restart();
   const SANE_Device** list = nullptr;
   if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return false;
   for (; *list != nullptr; ++list) {
@@ -274,16 +275,21 @@ void DeviceCore::scan(const ScanJob& job) {
   SANE_Status failed = SANE_STATUS_GOOD;
   std::int64_t pages = 0;
   while (!closing) {
-    SANE_Status status = sane_start(h);
-    // An empty feeder after a page is the normal end of a batch.
-    if (status == SANE_STATUS_NO_DOCS && pages > 0) break;
-    if (status != SANE_STATUS_GOOD) {
-      failed = status;
-      break;
-    }
+    // The file comes first: a scanner is not started for a page that has nowhere to go (and
+    // some backends do not take a cancel right after a start well).
     int fd = -1;
     std::string path;
+    int number = nextFile;
     if ((error = createPage(job, fd, path))) break;
+    SANE_Status status = sane_start(h);
+    if (status != SANE_STATUS_GOOD) {
+      ::close(fd);
+      ::unlink(path.c_str());
+      nextFile = number;
+      // An empty feeder after a page is the normal end of a batch.
+      if (status != SANE_STATUS_NO_DOCS || pages == 0) failed = status;
+      break;
+    }
     encoder.beginPage(fd, path, density);
     status = readPage(encoder);
     if (status != SANE_STATUS_GOOD) {
