@@ -116,6 +116,12 @@ void SaneDevice::requestCloseSession() {
   done.wait_for(closeLimit);
 }
 
+void SaneDevice::requestCancel() {
+  // A scan in progress sees the flag between two reads; the task answers when none was.
+  core->cancelling = true;
+  worker->post([core = core] { core->cancel(); });
+}
+
 void SaneDevice::opened(const std::optional<Error>& error, std::vector<unsigned> found) {
   if (!error) info.units = std::move(found);
   if (delegate) delegate->didOpen(*this, error);

@@ -70,12 +70,18 @@ class DeviceCore {
   std::weak_ptr<SaneDevice> owner;
   // Asks a running scan to stop; set by the main thread while it waits for `close`.
   std::atomic<bool> closing{false};
+  // Asks a running scan to stop and the session to end with SANE's cancellation status; set
+  // by the main thread when the user stops the run.
+  std::atomic<bool> cancelling{false};
 
   // Worker thread only.
   void open();
   void select(unsigned type);
   void scan(const ScanJob& job);
   void close();
+  // Closes the session and completes with the cancellation status, unless a scan already
+  // did so.
+  void cancel();
 
  private:
   struct Handle {
@@ -96,6 +102,7 @@ class DeviceCore {
   std::unique_ptr<SaneOptions> options;
   std::optional<Sources> sources;
   int nextFile = 1;
+  bool cancelled = false;  // the cancellation has been answered
 };
 
 class SaneUnit final : public Unit {
@@ -141,6 +148,7 @@ class SaneDevice final : public Device, public std::enable_shared_from_this<Sane
   void setDocumentType(const std::string&) override {}
   void requestScan() override;
   void requestCloseSession() override;
+  void requestCancel() override;
 
   // The worker's answers, on the main thread.
   void opened(const std::optional<Error>& error, std::vector<unsigned> units);

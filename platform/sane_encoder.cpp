@@ -13,6 +13,9 @@ namespace {
 
 constexpr int jpegQuality = 85;
 
+// The most image data held for a page whose height is unknown until its end.
+constexpr std::size_t maxKeptBytes = std::size_t{1} << 30;
+
 int plane(FrameFormat format) {
   switch (format) {
     case FrameFormat::green:
@@ -251,6 +254,14 @@ void PageEncoder::line(const unsigned char* bytes) {
     if (p.written >= p.frame.lines) return;  // more lines than announced
     if (auto error = p.jpeg->rows(row, size, 1)) return fail(*error);
     ++p.written;
+  } else if (p.keptRows >= maxJpegSide ||
+             *std::max_element(std::begin(p.planeRows), std::end(p.planeRows)) >= maxJpegSide) {
+    // A frame of unknown height that goes on past what a JPEG file can hold.
+    return fail(Error{"Image size not supported by JPEG"});
+  } else if (p.kept.size() + p.planes[0].size() + p.planes[1].size() + p.planes[2].size() >
+             maxKeptBytes) {
+    // Held pages are bounded: a 1200-dpi colour page of 30 by 30 cm still fits.
+    return fail(Error{"Image too large"});
   } else if (p.frame.format == FrameFormat::gray || p.frame.format == FrameFormat::rgb) {
     p.kept.insert(p.kept.end(), row, row + size);
     ++p.keptRows;

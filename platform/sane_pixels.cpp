@@ -3,7 +3,16 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/jpeg.h"
+
 namespace qev {
+
+namespace {
+
+// The longest line accepted, padding included.
+constexpr int maxLineBytes = 4 << 20;
+
+}  // namespace
 
 int channels(FrameFormat format) { return format == FrameFormat::rgb ? 3 : 1; }
 
@@ -14,8 +23,15 @@ std::optional<Error> checkFrame(const Frame& frame) {
   if (frame.pixels <= 0 || frame.lines == 0 || frame.lines < -1) {
     return Error{"Image size not supported"};
   }
+  // A page that no JPEG file can hold is refused before anything is read: the line buffers
+  // of a frame that claims to be huge would take gigabytes.
+  if (frame.pixels > maxJpegSide || frame.lines > maxJpegSide) {
+    return Error{"Image size not supported by JPEG"};
+  }
   auto bits = static_cast<std::int64_t>(frame.pixels) * channels(frame.format) * frame.depth;
   if (frame.bytesPerLine < (bits + 7) / 8) return Error{"Image lines shorter than their pixels"};
+  // Padding beyond any real scanner's (a widest 16-bit colour line is under 400 KB).
+  if (frame.bytesPerLine > maxLineBytes) return Error{"Image lines too long"};
   return std::nullopt;
 }
 

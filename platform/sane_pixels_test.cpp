@@ -60,12 +60,18 @@ TEST(SanePixels, FramesThatCannotBeConvertedAreRefused) {
       {"no lines", {FrameFormat::gray, true, 10, 10, 0, 8}},
       {"line too short", {FrameFormat::rgb, true, 29, 10, 1, 8}},
       {"1-bit line too short", {FrameFormat::gray, true, 1, 9, 1, 1}},
+      // A scanner that announced a huge page had gigabytes of line buffers allocated for it.
+      {"wider than a JPEG", {FrameFormat::gray, true, 65501, 65501, 1, 8}},
+      {"taller than a JPEG", {FrameFormat::gray, true, 10, 10, 65501, 8}},
+      {"huge", {FrameFormat::rgb, true, 2147483647, 2147483647, 2147483647, 8}},
+      {"padding beyond any scanner's", {FrameFormat::gray, true, 2000000000, 10, 4, 8}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_TRUE(checkFrame(c.frame));
   }
   EXPECT_FALSE(checkFrame({FrameFormat::gray, true, 10, 10, -1, 8}));  // height unknown
+  EXPECT_FALSE(checkFrame({FrameFormat::rgb, true, 65500 * 6, 65500, 65500, 16}));  // the largest
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <map>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+#include <sane/sane.h>
 
 #include <cstdio>
 
@@ -359,6 +360,35 @@ TEST_F(SaneScanner, ClosedSessionsOpenAgain) {
   device->requestCloseSession();
   EXPECT_EQ(scan(flatbedUnit, 50), "complete");
   EXPECT_EQ(recorder.pages.size(), 2u);
+}
+
+// The user stops the run in the middle of a feeder batch: the scan ends at once with SANE's
+// cancellation status, the pages delivered stay, the page being read leaves nothing, and
+// the session is closed.
+TEST_F(SaneScanner, ACancelEndsTheBatchAndClosesTheSession) {
+  start({{"read-delay", "true"}, {"read-delay-duration", "50000"}});
+  device->requestOpenSession();
+  ASSERT_EQ(recorder.wait(), "open");
+  device->requestSelectUnit(feederUnit);
+  ASSERT_EQ(recorder.wait(), "select");
+  recorder.unit->setResolution(100);
+  device->setDownloadsFolder(folder.string());
+  device->setDocumentName("qev-incoming");
+  device->requestScan();
+  auto deadline = RunLoop::Clock::now() + std::chrono::seconds(10);
+  while (recorder.pages.empty() && RunLoop::Clock::now() < deadline) {
+    loop.runUntil(RunLoop::Clock::now() + std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(recorder.pages.size(), 1u);
+  device->requestCancel();
+  EXPECT_EQ(recorder.wait(), std::string("complete: ") + sane_strstatus(SANE_STATUS_CANCELLED));
+  EXPECT_EQ(recorder.pages.size(), 1u);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) left.push_back(entry.path().string());
+  EXPECT_EQ(left, recorder.pages);
+  // Closed: a scan now has no session to run in.
+  device->requestScan();
+  EXPECT_EQ(recorder.wait(), std::string("complete: ") + sane_strstatus(SANE_STATUS_INVAL));
 }
 
 }  // namespace
