@@ -118,6 +118,14 @@ void DeviceCore::select(unsigned type) {
   tell([unit = std::move(unit), error](SaneDevice& d) { d.selected(unit, error); });
 }
 
+void DeviceCore::cancel() {
+  if (cancelled) return;
+  cancelled = true;
+  // The scanner is left idle before the run is told.
+  close();
+  tell([](SaneDevice& d) { d.completed(Error{describe(SANE_STATUS_CANCELLED)}); });
+}
+
 void DeviceCore::close() {
   if (handle) {
     sane_cancel(handle->handle);
@@ -211,7 +219,7 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
                         .lines = p.lines,
                         .depth = p.depth});
     for (;;) {
-      if (closing || encoder.failure()) return SANE_STATUS_CANCELLED;
+      if (closing || cancelling || encoder.failure()) return SANE_STATUS_CANCELLED;
       auto data = encoder.buffer();
       std::size_t used = 0;
       while (used < data.size()) {
@@ -274,7 +282,11 @@ void DeviceCore::scan(const ScanJob& job) {
   std::optional<Error> error;
   SANE_Status failed = SANE_STATUS_GOOD;
   std::int64_t pages = 0;
-  while (!closing) {
+  while (!closing && !cancelling) {
+    // The page before is written out and handed over before the next file is created, so
+    // that a run killed at any moment leaves at most one incomplete file, the page being
+    // read, in the staging folder.
+    if (pages > 0 && encoder.finish()) break;
     // The file comes first: a scanner is not started for a page that has nowhere to go (and
     // some backends do not take a cancel right after a start well).
     int fd = -1;
@@ -305,6 +317,7 @@ void DeviceCore::scan(const ScanJob& job) {
   sane_cancel(h);
   auto encoded = encoder.finish();
   if (closing) return;  // the session is closing and wants no more answers
+  if (cancelling) return cancel();  // stopped by the user: the pages delivered stay
   if (encoded) {
     error = encoded;  // a file that could not be written stopped the scan
   } else if (failed == SANE_STATUS_IO_ERROR && lost()) {
