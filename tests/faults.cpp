@@ -2,27 +2,17 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 
-namespace qevtest {
+#include "tests/sane_setup.h"
 
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+namespace qevtest {
 
 std::vector<std::string> pagesIn(const std::string& folder) {
   static const std::regex page("QEV_[0-9]{8}_[0-9]{6}_[0-9]{4,}\\.jpg");
   std::vector<std::string> pages;
-  for (auto& name : namesIn(folder)) {
+  for (auto& name : names(folder)) {
     if (std::regex_match(name, page)) pages.push_back(name);
   }
   return pages;
@@ -33,6 +23,12 @@ bool wholeJpeg(const std::string& path) {
   std::string bytes((std::istreambuf_iterator<char>(in)), {});
   return bytes.size() > 4 && bytes.compare(0, 2, "\xff\xd8") == 0 &&
          bytes.compare(bytes.size() - 2, 2, "\xff\xd9") == 0;
+}
+
+int incompleteIn(const std::string& folder) {
+  int count = 0;
+  for (const auto& name : names(folder)) count += !wholeJpeg(folder + "/" + name);
+  return count;
 }
 
 bool mayMount() {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers of the fault suite: what a folder holds after a run, and whether a page file is a
-// whole JPEG image.
+// Helpers of the fault suite: the pages a folder holds after a run, whether a page file is a
+// whole JPEG image, and a disk that fills up.
 
 #include <string>
 #include <vector>
@@ -10,15 +10,15 @@
 
 namespace qevtest {
 
-// The names in `folder`, sorted; none when it cannot be read.
-std::vector<std::string> namesIn(const std::string& folder);
-
 // The names in `folder` that are page file names (QEV_..._NNNN.jpg).
 std::vector<std::string> pagesIn(const std::string& folder);
 
 // Whether the file at `path` is a whole JPEG image: it opens with the start-of-image marker
 // and closes with the end-of-image marker, which a cut-off file lacks.
 bool wholeJpeg(const std::string& path);
+
+// How many files in `folder` are not whole JPEG images.
+int incompleteIn(const std::string& folder);
 
 // Whether this process may make namespaces and mount file systems (CI runs as root).
 bool mayMount();

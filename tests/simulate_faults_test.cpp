@@ -13,6 +13,7 @@
 
 #include "tests/faults.h"
 #include "tests/run.h"
+#include "tests/sane_setup.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ using qevtest::TempDir;
 
 // Every page file in `folder` is a whole JPEG, and no partial file is left.
 void expectOnlyWholePages(const std::string& folder) {
-  for (const auto& name : qevtest::namesIn(folder)) {
+  for (const auto& name : qevtest::names(folder)) {
     SCOPED_TRACE(name);
     EXPECT_EQ(name.find(".part"), std::string::npos);
   }
@@ -82,7 +83,7 @@ TEST(SimulateFaults, AKillAtAnyMomentLeavesNoCutOffPage) {
       EXPECT_TRUE(qevtest::wholeJpeg(dir / ("out/" + name))) << name;
     }
     int partial = 0;
-    for (const auto& name : qevtest::namesIn(dir / "out")) partial += name.ends_with(".part");
+    for (const auto& name : qevtest::names(dir / "out")) partial += name.ends_with(".part");
     EXPECT_LE(partial, 1);
   }
 }
@@ -111,7 +112,7 @@ TEST(SimulateFaults, TwoRunsInOneSecondKeepEveryPage) {
       EXPECT_TRUE(qevtest::wholeJpeg(file)) << file;
     }
   }
-  EXPECT_EQ(qevtest::namesIn(dir / "out").size(), 6u);
+  EXPECT_EQ(qevtest::names(dir / "out").size(), 6u);
 }
 
 // Folder names a caller may pass: each run either puts its page where the event says or

@@ -1,0 +1,290 @@
+// What callers, the machine and scanners do to `scan`, through the real binary against real
+// SANE: a stop signal, a reader that goes away, a full disk, a kill at any moment, two runs
+// in one second, hostile paths and scanners that misbehave (the fault backend).
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "tests/faults.h"
+#include "tests/run.h"
+#include "tests/sane_setup.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qevtest::SaneConfig;
+using qevtest::TempDir;
+namespace fs = std::filesystem;
+
+// Every page that an event names is a whole JPEG, and nothing incomplete is left, in the
+// folder or in its staging folder.
+void expectEveryPageWhole(const qevtest::Run& run, const std::string& out) {
+  for (const auto& event : run.events) {
+    if (event["event"] != "page") continue;
+    std::string file = event["file"];
+    EXPECT_TRUE(qevtest::wholeJpeg(file)) << file;
+  }
+  for (const auto& name : qevtest::pagesIn(out)) {
+    EXPECT_TRUE(qevtest::wholeJpeg(out + "/" + name)) << name;
+  }
+  EXPECT_EQ(qevtest::names(out + "/.qev-incoming"), std::vector<std::string>{});
+}
+
+// The test scanner's feeder, slowed to about a second a page, so that a run can be
+// interrupted in the middle of its batch.
+std::map<std::string, std::string> slowPages() {
+  return {{"read-delay", "true"}, {"read-delay-duration", "50000"}};
+}
+
+TEST(ScanFaults, AStopSignalCancelsTheScanAtOnceAndKeepsItsPages) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    SaneConfig config(slowPages());
+    TempDir dir;
+    auto options = config.options(60s);
+    std::chrono::steady_clock::duration signalled{};
+    // Stopped in the middle of the second page. (SANE's test backend resets SIGTERM to its
+    // default action as each page starts; qev puts its handler back within milliseconds.)
+    options.onLine = [&](int pid, const qevtest::Run& sofar) {
+      if (sofar.lines.size() == 2) {
+        std::this_thread::sleep_for(400ms);
+        ::kill(pid, signal);
+        signalled = sofar.times.back() + 400ms;
+      }
+    };
+    auto run =
+        qevtest::qev({"scan", "--device", "test:0", "--out", dir.path(), "--dpi", "100"}, options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    ASSERT_GE(run.events.size(), 3u) << run.out;
+    EXPECT_EQ(run.events.back(),
+              (nlohmann::json{{"event", "error"},
+                              {"message", "The scan stopped: Operation was canceled"}}));
+    // The batch had nine pages, some nine seconds, still to go.
+    EXPECT_LT(run.times.back() - signalled, 3s);
+    EXPECT_EQ(qevtest::pagesIn(dir.path()).size(), run.events.size() - 2);
+    expectEveryPageWhole(run, dir.path());
+  }
+}
+
+TEST(ScanFaults, AReaderThatGoesAwayAfterTheFirstLineLosesNoPage) {
+  SaneConfig config;
+  TempDir dir;
+  auto options = config.options();
+  options.readLines = 1;
+  auto run =
+      qevtest::qev({"scan", "--device", "test:0", "--out", dir.path(), "--dpi", "50"}, options);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(qevtest::pagesIn(dir.path()).size(), 10u);
+  expectEveryPageWhole(run, dir.path());
+}
+
+TEST(ScanFaults, AFullDiskStopsTheScanAndLeavesNoIncompletePage) {
+  if (!qevtest::mayMount()) GTEST_SKIP() << "needs root and mount namespaces";
+  SaneConfig config;
+  TempDir dir;
+  fs::create_directories(dir / "disk");
+  fs::create_directories(dir / "kept");
+  // Pages of about 320 KB: room for two or three.
+  auto options = qevtest::onSmallDisk(dir / "disk", dir / "kept", 1024 * 1024);
+  options.env = config.env();
+  auto run = qevtest::qev({"scan", "--device", "test:0", "--out", dir / "disk/out", "--dpi", "100"},
+                          options);
+  ASSERT_NE(run.status, 99) << "could not mount the small disk";
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(run.events.back(),
+            (nlohmann::json{{"event", "error"},
+                            {"message", "The scan stopped: No space left on device"}}));
+  std::string kept = dir / "kept/out";
+  EXPECT_EQ(qevtest::pagesIn(kept).size(), run.events.size() - 2);
+  for (const auto& name : qevtest::pagesIn(kept)) {
+    EXPECT_TRUE(qevtest::wholeJpeg(kept + "/" + name)) << name;
+  }
+  EXPECT_EQ(qevtest::names(kept + "/.qev-incoming"), std::vector<std::string>{});
+}
+
+// Killed at random moments of a feeder batch, a run never leaves a cut-off file under a page
+// name, and its staging folder holds at most one incomplete file, the page it was reading.
+// (scripts/kill-batch does this many times.)
+TEST(ScanFaults, AKillAtAnyMomentOfABatchLeavesNoCutOffPage) {
+  SaneConfig config;
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    TempDir dir;
+    auto options = config.options();
+    options.killAfter = std::chrono::milliseconds(std::uniform_int_distribution(20, 1000)(random));
+    SCOPED_TRACE("killed after " + std::to_string(options.killAfter.count()) + " ms");
+    auto run = qevtest::qev({"scan", "--device", "test:0", "--out", dir.path()}, options);
+    EXPECT_EQ(run.err, "");
+    for (const auto& name : qevtest::pagesIn(dir.path())) {
+      EXPECT_TRUE(qevtest::wholeJpeg(dir / name)) << name;
+    }
+    EXPECT_LE(qevtest::incompleteIn(dir / ".qev-incoming"), 1);
+  }
+}
+
+// Two scans into one folder in the same second share their page file names. Neither may
+// replace the other's page, and every event names a file of its own that holds the page.
+TEST(ScanFaults, TwoRunsInOneSecondKeepEveryPage) {
+  SaneConfig config;
+  TempDir dir;
+  std::vector<qevtest::Run> runs(2);
+  {
+    std::vector<std::thread> threads;
+    for (auto& run : runs) {
+      threads.emplace_back([&] {
+        run = qevtest::qev({"scan", "--device", "test:0", "--out", dir.path(), "--dpi", "50"},
+                           config.options());
+      });
+    }
+    for (auto& t : threads) t.join();
+  }
+  std::set<std::string> named;
+  for (const auto& run : runs) {
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(run.events.size(), 12u) << run.out;
+    for (std::size_t i = 1; i <= 10; ++i) {
+      std::string file = run.events[i]["file"];
+      EXPECT_TRUE(named.insert(file).second) << "named twice: " << file;
+      EXPECT_TRUE(qevtest::wholeJpeg(file)) << file;
+    }
+  }
+  EXPECT_EQ(named.size(), 20u);
+}
+
+// Folder names a caller may pass: each scan either puts its page where the event says or
+// ends with the one error that tells why.
+TEST(ScanFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
+  SaneConfig config;
+  TempDir dir;
+  fs::create_directories(dir / "target");
+  fs::create_directory_symlink(dir / "target", dir / "link");
+  std::ofstream(dir / "plain") << "not a folder";
+  struct Case {
+    std::string name;
+    std::string out;      // as given on the command line
+    std::string message;  // empty: the page lands
+    std::string shown;    // the folder in the event, when not `out` itself
+  } cases[] = {
+      {"spaces and quotes", dir / " it's \"quoted\" ", "", ""},
+      {"newline", dir / "new\nline", "", ""},
+      {"leading dash", "-leading-dash", "", ""},
+      {"not UTF-8", dir / "bad-\xff-bytes", "", dir / "bad-\uFFFD-bytes"},
+      {"symbolic link to a folder", dir / "link", "", ""},
+      {"a name too long", dir / std::string(300, 'n'), "The scan stopped: File name too long", ""},
+      {"a plain file", dir / "plain", "The scan stopped: Not a directory", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto options = config.options();
+    options.cwd = dir.path();
+    auto run = qevtest::qev(
+        {"scan", "--device", "test:0", "--source", "flatbed", "--dpi", "50", "--out", c.out},
+        options);
+    EXPECT_EQ(run.err, "");
+    ASSERT_GE(run.events.size(), 2u) << run.out;
+    if (c.message.empty()) {
+      EXPECT_EQ(run.status, 0);
+      ASSERT_EQ(run.events.size(), 3u);
+      std::string file = run.events[1]["file"];
+      std::string shown = c.shown.empty() ? c.out : c.shown;
+      EXPECT_EQ(file.substr(0, file.rfind('/')), shown);
+      EXPECT_TRUE(qevtest::wholeJpeg(file.starts_with("/") ? file : dir / file)) << file;
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.events.back()["message"], c.message);
+    }
+  }
+  EXPECT_EQ(qevtest::pagesIn(dir / "target").size(), 1u);
+  std::ifstream plain(dir / "plain");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(plain)), {}), "not a folder");
+}
+
+// Scanners that report hostile names and pages of hostile sizes (the fault backend; odd
+// texts in the list and odd frame shapes are in fault_scan_test.cpp). Each run either
+// delivers a whole page or ends with one error; none crashes, hangs or takes memory for a
+// page it cannot write.
+TEST(ScanFaults, HostileScannersGetAPageOrOneError) {
+  SaneConfig config({}, {"fault"});
+  config.write("fault.conf", R"([device]
+name = odd"name\x01\xff
+vendor = "\xFFVendor\t\""
+model = Model\xC3\x28 "quoted"\n
+size = 10 4
+
+[device]
+name = empty
+size = 0 0
+
+[device]
+name = wide
+size = 70000 2
+
+[device]
+name = huge
+size = 2147483647 2147483647
+
+[device]
+name = padded
+frame = gray
+size = 10 4
+padding = 2000000000
+
+[device]
+name = endless
+frame = gray
+size = 10 70000
+unknown-lines = yes
+)");
+  auto options = config.options(60s);
+  options.env["LD_LIBRARY_PATH"] = QEV_FAULT_BACKEND_DIR;
+#if !defined(__SANITIZE_ADDRESS__)
+  // A page that claims to be huge must be refused, not allocated: under this limit an
+  // allocation for it fails and ends the process.
+  options.through = {"sh", "-c", "ulimit -v 1000000 && exec \"$@\"", "sh"};
+#endif
+  struct Case {
+    std::string device;   // as given on the command line
+    std::string opened;   // the scanner's name
+    std::string message;  // empty: a whole page
+  } cases[] = {
+      // Found by its identifier, quote, control character and invalid byte included.
+      {"fault:odd\"name\x01\xff", "\uFFFDVendor\t\" Model\uFFFD( \"quoted\"", ""},
+      {"fault:empty", "Fault Injector", "The scan stopped: Image size not supported"},
+      {"fault:wide", "Fault Injector", "The scan stopped: Image size not supported by JPEG"},
+      {"fault:huge", "Fault Injector", "The scan stopped: Image size not supported by JPEG"},
+      {"fault:padded", "Fault Injector", "The scan stopped: Image lines too long"},
+      {"fault:endless", "Fault Injector", "The scan stopped: Image size not supported by JPEG"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device);
+    TempDir dir;
+    auto run = qevtest::qev(
+        {"scan", "--device", c.device, "--source", "flatbed", "--out", dir.path()}, options);
+    EXPECT_EQ(run.err, "");
+    ASSERT_FALSE(run.events.empty());
+    EXPECT_EQ(run.events[0], (nlohmann::json{{"event", "opened"}, {"name", c.opened}}));
+    if (c.message.empty()) {
+      EXPECT_EQ(run.status, 0);
+      ASSERT_EQ(run.events.size(), 3u) << run.out;
+      EXPECT_TRUE(qevtest::wholeJpeg(run.events[1]["file"]));
+    } else {
+      EXPECT_EQ(run.status, 1);
+      ASSERT_EQ(run.events.size(), 2u) << run.out;
+      EXPECT_EQ(run.events[1]["message"], c.message);
+      EXPECT_EQ(qevtest::pagesIn(dir.path()), std::vector<std::string>{});
+    }
+    EXPECT_EQ(qevtest::names(dir / ".qev-incoming"), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
