@@ -1,0 +1,55 @@
+#!/usr/bin/python3
+"""Runs examples/scan.py against the real qev, as a reader of its documentation would.
+
+    example_test.py QEV_BINARY SOURCE_FOLDER SCRATCH_FOLDER
+"""
+
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def run(example, qev, args):
+    """Runs the example; returns its status and its output lines with their arrival times."""
+    env = dict(os.environ, QEV=qev)
+    start = time.monotonic()
+    with subprocess.Popen([sys.executable, example, *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, env=env) as process:
+        lines = [(time.monotonic() - start, line.decode().rstrip("\n"))
+                 for line in iter(process.stdout.readline, b"")]
+        status = process.wait()
+    return status, lines, time.monotonic() - start
+
+
+def main(argv):
+    qev, source, scratch = argv[1], pathlib.Path(argv[2]), pathlib.Path(argv[3])
+    example = str(source / "examples" / "scan.py")
+    scratch.mkdir(parents=True, exist_ok=True)
+    failures = []
+    with tempfile.TemporaryDirectory(dir=scratch) as folder:
+        out = os.path.join(folder, "pages")
+        cases = [
+            # name, qev, arguments, status, lines that must appear, in this order
+            ("usage error", qev, [], 1,
+             ["failed: Use list, scan or simulate.", "exit status 1"]),
+            ("scan without a folder", qev, ["scan", "--device", "test:0"], 1,
+             ["failed: Name a scanner and a folder.", "exit status 1"]),
+            ("no qev", os.path.join(folder, "missing"), ["simulate"], 127,
+             ["cannot run " + os.path.join(folder, "missing") + ": set QEV to the qev binary"]),
+        ]
+        for name, binary, args, want_status, want in cases:
+            status, lines, _ = run(example, binary, args)
+            texts = [text for _, text in lines]
+            if status != want_status or texts != want:
+                failures.append(f"{name}: status {status}, output {texts}")
+    for failure in failures:
+        print(failure)
+    print(f"{len(cases)} cases, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,38 @@
+#!/bin/sh
+# Builds the Debian package, unpacks it into a scratch root and runs the qev it installed.
+#   package.sh BUILD_FOLDER
+set -eu
+build=$(cd "$1" && pwd)
+mkdir -p "$build/tmp"
+scratch=$(mktemp -d "$build/tmp/package-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+fail() {
+  echo "$*"
+  exit 1
+}
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; fail "cpack failed"; }
+set -- "$scratch"/out/*.deb
+[ $# -eq 1 ] && [ -f "$1" ] || fail "expected one package, found: $*"
+deb=$1
+echo "built $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for needed in fonts-dejavu-core libc6; do
+  echo "$depends" | grep -Eq "(^|, )$needed( |,|$)" || fail "Depends lacks $needed"
+done
+
+root="$scratch/root"
+dpkg -x "$deb" "$root"
+[ -x "$root/usr/bin/qev" ] || fail "no usr/bin/qev in the package"
+[ -f "$root/usr/share/man/man1/qev.1" ] || fail "no manual page in the package"
+[ -f "$root/usr/share/doc/qev/events.schema.json" ] || fail "no event schema in the package"
+
+# The installed binary runs on its own.
+status=0
+"$root/usr/bin/qev" >"$scratch/usage" 2>&1 || status=$?
+[ "$status" -eq 1 ] || fail "qev without arguments: status $status"
+[ "$(cat "$scratch/usage")" = '{"event":"error","message":"Use list, scan or simulate."}' ] ||
+  fail "qev without arguments wrote: $(cat "$scratch/usage")"
