@@ -5,7 +5,7 @@
 find_program(QEV_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 
 add_test(NAME docs.manpage COMMAND sh ${PROJECT_SOURCE_DIR}/tests/manpage.sh ${PROJECT_SOURCE_DIR}/docs/qev.1)
-add_test(NAME docs.package COMMAND sh ${PROJECT_SOURCE_DIR}/tests/package.sh ${PROJECT_BINARY_DIR})
+add_test(NAME docs.package COMMAND sh ${PROJECT_SOURCE_DIR}/tests/package.sh ${PROJECT_BINARY_DIR} ${CMAKE_CPACK_COMMAND})
 add_test(NAME docs.example
   COMMAND ${QEV_PYTHON} ${PROJECT_SOURCE_DIR}/tests/example_test.py $<TARGET_FILE:qev> ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/tmp)
 add_test(NAME docs.schema COMMAND ${QEV_PYTHON} ${PROJECT_SOURCE_DIR}/tests/schema_test.py

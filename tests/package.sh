@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the Debian package, unpacks it into a scratch root and runs the qev it installed.
-#   package.sh BUILD_FOLDER
+#   package.sh BUILD_FOLDER CPACK
 set -eu
 build=$(cd "$1" && pwd)
 mkdir -p "$build/tmp"
@@ -11,7 +11,13 @@ fail() {
   exit 1
 }
 
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+# cmake --install lays out the same files under any prefix.
+"$(dirname "$2")/cmake" --install "$build" --prefix "$scratch/prefix" >/dev/null
+for file in bin/qev share/man/man1/qev.1 share/doc/qev/events.schema.json share/doc/qev/examples/scan.py; do
+  [ -f "$scratch/prefix/$file" ] || fail "cmake --install did not put $file"
+done
+
+"$2" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
   { cat "$scratch/cpack.log"; fail "cpack failed"; }
 set -- "$scratch"/out/*.deb
 [ $# -eq 1 ] && [ -f "$1" ] || fail "expected one package, found: $*"
