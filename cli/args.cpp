@@ -59,7 +59,13 @@ std::optional<std::int64_t> parseInt(std::string_view text) {
 std::optional<double> parseFloat(std::string_view text) {
   if (text.empty()) return std::nullopt;
   switch (text[0]) {
-    case ' ': case '\t': case '\n': case '\v': case '\f': case '\r': return std::nullopt;
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+      return std::nullopt;
   }
   // The C locale, whatever the user's: the decimal separator is always '.'.
   static locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);

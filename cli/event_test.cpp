@@ -22,7 +22,8 @@ TEST(Quote, EscapesAsTheStreamRequires) {
       {"line\nfeed\ttab\rret\bback\fform", R"("line\nfeed\ttab\rret\bback\fform")"},
       {std::string("nul\0x", 5), R"("nul\u0000x")"},
       {"\x1f\x7f", "\"\\u001f\x7f\""},
-      {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x84", "\"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x84\""},
+      {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x84",
+       "\"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x84\""},
       {"bad\xFF", "\"bad\xEF\xBF\xBD\""},
       {"cut\xE2\x82", "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {"overlong\xC0\xAF", "\"overlong\xEF\xBF\xBD\xEF\xBF\xBD\""},
@@ -36,7 +37,8 @@ TEST(Quote, EscapesAsTheStreamRequires) {
 }
 
 TEST(Line, IsOneCompactObjectAndOneLineFeed) {
-  std::string text = line({{"event", "page"}, {"file", "/tmp/out/QEV_1.jpg"}, {"n", std::int64_t{3}}});
+  std::string text =
+      line({{"event", "page"}, {"file", "/tmp/out/QEV_1.jpg"}, {"n", std::int64_t{3}}});
   EXPECT_EQ(text, R"({"event":"page","file":"\/tmp\/out\/QEV_1.jpg","n":3})"
                   "\n");
 }
@@ -58,7 +60,8 @@ TEST(Line, ValuesKeepTheirKinds) {
     SCOPED_TRACE(text);
     ASSERT_EQ(text.back(), '\n');
     EXPECT_EQ(text.find('\n'), text.size() - 1);
-    EXPECT_EQ(text.find(' ') == std::string::npos, c.expected.dump().find(' ') == std::string::npos);
+    EXPECT_EQ(text.find(' ') == std::string::npos,
+              c.expected.dump().find(' ') == std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(text), c.expected);
   }
 }

@@ -35,4 +35,26 @@ TEST(Usage, EveryUsageErrorIsOneErrorLineAndStatusOne) {
   }
 }
 
+TEST(Usage, StrangeArgumentListsGetTheUsageErrorAndNothingElse) {
+  std::vector<std::string> huge(4000, std::string(200, 'x'));
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"binary bytes", {"\xFF\xFE\x01\x7F", "\xC0\xAF"}},
+      {"command word with a bad byte", {"list\xFF"}},
+      {"control characters", {"\n\t\r\x1B[31m"}},
+      {"huge list", huge},
+      {"option without value", {"--wait"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto run = qevtest::qev(c.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(run.events.size(), 1u);
+    EXPECT_EQ(run.events[0]["message"], "Use list, scan or simulate.");
+  }
+}
+
 }  // namespace
