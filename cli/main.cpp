@@ -8,20 +8,21 @@
 #include "cli/end.h"
 #include "cli/event.h"
 #include "cli/names.h"
+#include "discovery/list.h"
+#include "platform/run_loop.h"
+#include "platform/scanner.h"
+#include "session/run.h"
 
 namespace qev {
 namespace {
 
-// The real commands, built on the platform's services.
-Commands realCommands() {
+// The real commands, built on the platform's services and the one main run loop.
+Commands realCommands(RunLoop& loop) {
   return {
       .simulate = [](const std::string&, std::int64_t) { fail("Could not draw a test page."); },
-      .list =
-          [](double) {
-            emit({{"event", "done"}});
-            end(0);
-          },
-      .scan = [](const ScanRequest&) { fail("The scanner is not connected."); },
+      .list = [&loop](double wait) { list(loop, newDeviceBrowser(loop), wait); },
+      .scan =
+          [&loop](const ScanRequest& request) { runScan(loop, newDeviceBrowser(loop), request); },
   };
 }
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   std::vector<std::string_view> given(argv, argv + argc);
   qev::setArgs(given);
 
-  qev::dispatch(qev::realCommands());
+  qev::RunLoop loop;
+  qev::dispatch(qev::realCommands(loop));
   return 0;
 }

@@ -17,6 +17,9 @@ bool RunLoop::deliver(const Clock::time_point* deadline) {
     {
       std::unique_lock lock(mutex);
       auto ready = [this] { return !queue.empty(); };
+      // The deadline is kept even while callbacks keep coming: one that has passed
+      // delivers nothing more.
+      if (deadline != nullptr && Clock::now() >= *deadline) return false;
       if (deadline == nullptr) {
         posted.wait(lock, ready);
       } else if (!posted.wait_until(lock, *deadline, ready)) {

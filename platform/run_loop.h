@@ -24,8 +24,9 @@ class RunLoop {
   // Safe from any thread.
   void post(std::function<void()> callback);
 
-  // Delivers callbacks until `deadline` (at once when it has passed), or until a delivered
-  // callback has called `interrupt`. Returns whether it was interrupted.
+  // Delivers callbacks until `deadline`, or until a delivered callback has called
+  // `interrupt`. A deadline that has passed returns at once and delivers nothing, also when
+  // callbacks are waiting. Returns whether it was interrupted.
   bool runUntil(Clock::time_point deadline);
 
   // Delivers callbacks without end.

@@ -1,0 +1,21 @@
+#include "discovery/browser.h"
+
+namespace qev {
+
+Browser::Browser(std::unique_ptr<DeviceBrowser> browser, RunLoop& loop)
+    : browser(std::move(browser)), loop(loop) {
+  this->browser->setDelegate(this);
+  this->browser->setBrowsedDeviceTypes(browsedDeviceTypes);
+}
+
+void Browser::start() { browser->start(); }
+
+void Browser::didAdd(const std::shared_ptr<Device>& device) {
+  if (!device->isScanner()) return;
+  found.push_back(device);
+  loop.interrupt();
+}
+
+void Browser::didRemove(const std::shared_ptr<Device>&) {}
+
+}  // namespace qev

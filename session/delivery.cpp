@@ -1,0 +1,14 @@
+#include "session/delivery.h"
+
+#include "cli/names.h"
+#include "platform/files.h"
+
+namespace qev {
+
+std::string deliver(const std::string& path, const std::string& out, std::int64_t n) {
+  std::string target = join(out, pageName(n));
+  if (move(path, target)) return path;
+  return target;
+}
+
+}  // namespace qev

@@ -1,0 +1,76 @@
+#include "session/run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/capture.h"
+#include "cli/names.h"
+#include "platform/fake_scanner.h"
+
+namespace qev {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+class ScanRoad : public ::testing::Test {
+ protected:
+  ScanRoad() : saved(stamp) {
+    stamp = "20261210_001500";
+    std::string pattern = (fs::temp_directory_path() / "qev-run-XXXXXX").string();
+    dir = ::mkdtemp(pattern.data());
+  }
+  ~ScanRoad() override {
+    stamp = saved;
+    fs::remove_all(dir);
+  }
+
+  std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request,
+                         RunLoop::Clock::duration limit) {
+    return Capture::endOf([&] {
+      runScan(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), request,
+              {.limit = limit, .slice = 50ms});
+    });
+  }
+
+  std::string saved, dir;
+  RunLoop loop;
+  Capture capture;
+};
+
+TEST_F(ScanRoad, FindsTheScannerAndScansWithIt) {
+  auto other = std::make_shared<fake::Device>(loop);
+  other->uuidText = "other";
+  auto wanted = std::make_shared<fake::Device>(loop);
+  wanted->uuidText = "wanted";
+  wanted->nameText = "Office";
+  wanted->units = {flatbedUnit};
+  wanted->pages = 1;
+  std::string out = dir + "/out";
+  EXPECT_EQ(
+      run({{0ms, other}, {20ms, wanted}},
+          {.device = "wanted", .out = out, .source = "flatbed", .duplex = false, .dpi = 600}, 5s),
+      0);
+  EXPECT_EQ(capture.events,
+            (std::vector<json>{
+                {{"event", "opened"}, {"name", "Office"}},
+                {{"event", "page"}, {"file", out + "/QEV_20261210_001500_0001.jpg"}, {"n", 1}},
+                {{"event", "done"}, {"pages", 1}}}));
+  EXPECT_TRUE(other->calls.empty());
+  EXPECT_EQ(wanted->calls.front(), "setDelegate");
+}
+
+TEST_F(ScanRoad, WithoutTheScannerNothingIsCreated) {
+  std::string out = dir + "/out";
+  EXPECT_EQ(run({}, {.device = "wanted", .out = out, .source = "feeder"}, 100ms), 1);
+  EXPECT_EQ(
+      capture.events,
+      (std::vector<json>{{{"event", "error"}, {"message", "The scanner is not connected."}}}));
+  EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
+}  // namespace qev

@@ -1,0 +1,91 @@
+#include "session/scan.h"
+
+#include <algorithm>
+
+#include "cli/end.h"
+#include "cli/event.h"
+#include "cli/names.h"
+#include "cli/text.h"
+#include "platform/files.h"
+#include "session/delivery.h"
+#include "session/resolution.h"
+
+namespace qev {
+
+namespace {
+
+// The scanner writes its pages here, inside the output folder, before they are moved.
+constexpr const char* staging = ".qev-incoming";
+constexpr const char* documentName = "qev-incoming";
+constexpr const char* documentType = "public.jpeg";
+
+}  // namespace
+
+Scan::Scan(std::shared_ptr<Device> device, std::string out, std::string source, bool duplex,
+           std::int64_t dpi)
+    : device(std::move(device)),
+      out(std::move(out)),
+      source(std::move(source)),
+      duplex(duplex),
+      dpi(dpi) {
+  this->device->setDelegate(this);
+}
+
+void Scan::begin() {
+  makeFolder(out);
+  device->requestOpenSession();
+}
+
+void Scan::didOpen(Device& scanner, const std::optional<Error>& error) {
+  if (error) fail("The scanner did not open: " + error->description);
+  emit({{"event", "opened"}, {"name", scanner.name().value_or("Scanner")}});
+  const bool flatbed = sameText(source, "flatbed");
+  const unsigned type = flatbed ? flatbedUnit : feederUnit;
+  auto units = device->availableUnitTypes();
+  if (std::find(units.begin(), units.end(), type) == units.end()) {
+    fail(flatbed ? "This scanner has no flatbed." : "This scanner has no document feeder.");
+  }
+  device->requestSelectUnit(type);
+}
+
+void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& error) {
+  if (error) fail("The scanner did not take the settings: " + error->description);
+  unit.setResolution(
+      chooseResolution(dpi, unit.supportedResolutions(), unit.preferredResolutions()));
+  unit.setPixelDataType(rgbPixels);
+  unit.setBitDepth(bitDepth8);
+  // The kind of unit the scanner selected decides, not what was asked for.
+  if (unit.type() == feederUnit) {
+    unit.setDuplexScanningEnabled(duplex && unit.supportsDuplexScanning());
+  }
+  if (unit.type() == flatbedUnit) {
+    Size glass = unit.physicalSize();
+    unit.setScanArea({.x = 0, .y = 0, .width = glass.width, .height = glass.height});
+  }
+  scanner.setTransferMode(fileTransfer);
+  std::string folder = join(out, staging);
+  makeFolder(folder);
+  scanner.setDownloadsFolder(folder);
+  scanner.setDocumentName(documentName);
+  scanner.setDocumentType(documentType);
+  scanner.requestScan();
+}
+
+void Scan::didScan(Device&, const std::string& path) {
+  // The number is taken before the move and stays taken whatever the move does.
+  std::int64_t n = ++pages;
+  emit({{"event", "page"}, {"file", deliver(path, out, n)}, {"n", n}});
+}
+
+void Scan::didComplete(Device& scanner, const std::optional<Error>& error) {
+  // An error ends the scan as a failure even after pages: a jam on sheet 3 of 20 is no
+  // finished batch. The pages delivered so far stay where their events said.
+  if (error) fail("The scan stopped: " + error->description);
+  emit({{"event", "done"}, {"pages", pages}});
+  scanner.requestCloseSession();
+  end(0);
+}
+
+void Scan::didRemove(Device&) { fail("The scanner was disconnected."); }
+
+}  // namespace qev

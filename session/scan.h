@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/scanner.h"
+
+namespace qev {
+
+// The one scanning session of a `scan` run with one scanner. After `begin` only the
+// scanner's callbacks act: they open the scanner, select its source, configure and start the
+// scan, deliver each page into `out`, and end the process, with status 0 after `done` or
+// status 1 after `error`. No callback looks at what came before it.
+class Scan : public DeviceDelegate {
+ public:
+  // Makes the session `device`'s delegate.
+  Scan(std::shared_ptr<Device> device, std::string out, std::string source, bool duplex,
+       std::int64_t dpi);
+  Scan(const Scan&) = delete;
+  Scan& operator=(const Scan&) = delete;
+
+  // Creates `out` (a failure shows up later, when pages cannot be moved) and asks the
+  // scanner to open.
+  void begin();
+
+  void didOpen(Device& scanner, const std::optional<Error>& error) override;
+  void didRemove(Device& scanner) override;
+  void didSelect(Device& scanner, Unit& unit, const std::optional<Error>& error) override;
+  void didScan(Device& scanner, const std::string& path) override;
+  void didComplete(Device& scanner, const std::optional<Error>& error) override;
+
+  const std::shared_ptr<Device> device;
+  const std::string out;     // the output folder, as given
+  const std::string source;  // "flatbed" selects the flatbed, any other text the feeder
+  const bool duplex;
+  const std::int64_t dpi;
+  std::int64_t pages = 0;  // pages delivered so far
+};
+
+}  // namespace qev

@@ -1,0 +1,294 @@
+#include "session/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "cli/capture.h"
+#include "cli/names.h"
+#include "platform/fake_scanner.h"
+
+namespace qev {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+class ScanSession : public ::testing::Test {
+ protected:
+  ScanSession() : saved(stamp) {
+    stamp = "20261210_001500";
+    std::string pattern = (fs::temp_directory_path() / "qev-scan-XXXXXX").string();
+    dir = ::mkdtemp(pattern.data());
+    out = dir + "/out";
+    device->nameText = "Office";
+    device->units = {flatbedUnit, feederUnit};
+    device->supported.add(100, 1200, 100);
+  }
+  ~ScanSession() override {
+    stamp = saved;
+    fs::remove_all(dir);
+  }
+
+  // Begins a session and runs the loop until the session ends the process; returns the
+  // status, or none when it did not end.
+  std::optional<int> run(const std::string& source = "feeder", bool duplex = false,
+                         std::int64_t dpi = 300) {
+    Scan scan(device, out, source, duplex, dpi);
+    return Capture::endOf([&] {
+      scan.begin();
+      loop.runUntil(RunLoop::Clock::now() + 10s);
+    });
+  }
+
+  std::string target(std::int64_t n) const {
+    return out + "/QEV_20261210_001500_" + (n < 10 ? "000" : "00") + std::to_string(n) + ".jpg";
+  }
+  std::string staged(int k) const {
+    return out + "/.qev-incoming/qev-incoming-" + std::to_string(k) + ".jpg";
+  }
+  static json opened(const std::string& name = "Office") {
+    return {{"event", "opened"}, {"name", name}};
+  }
+  static json page(const std::string& file, std::int64_t n) {
+    return {{"event", "page"}, {"file", file}, {"n", n}};
+  }
+  static json done(std::int64_t pages) { return {{"event", "done"}, {"pages", pages}}; }
+  static json error(const std::string& message) {
+    return {{"event", "error"}, {"message", message}};
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  std::string saved, dir, out;
+  RunLoop loop;
+  std::shared_ptr<fake::Device> device = std::make_shared<fake::Device>(loop);
+  Capture capture;
+};
+
+TEST_F(ScanSession, BeginCreatesTheFolderQuietlyAndAsksToOpen) {
+  out = dir + "/a/b/out";
+  for (int time = 0; time < 2; ++time) {  // the second time the folder exists already
+    SCOPED_TRACE(time);
+    Scan scan(device, out, "flatbed", false, 300);
+    device->calls.clear();
+    scan.begin();
+    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"requestOpenSession"}));
+    EXPECT_TRUE(capture.events.empty());
+  }
+}
+
+TEST_F(ScanSession, EachCallbackEndsOrGoesOnAsItsConditionSays) {
+  using Setup = std::function<void(fake::Device&)>;
+  struct {
+    const char* name;
+    Setup setup;
+    std::string source;
+    std::vector<json> events;
+    int status;
+  } cases[] = {
+      {"open fails",
+       [](fake::Device& d) { d.openError = Error{"Device busy"}; },
+       "flatbed",
+       {error("The scanner did not open: Device busy")},
+       1},
+      {"no flatbed",
+       [](fake::Device& d) { d.units = {feederUnit}; },
+       "flatbed",
+       {opened(), error("This scanner has no flatbed.")},
+       1},
+      {"Flatbed asks for the feeder",
+       [](fake::Device& d) { d.units = {flatbedUnit}; },
+       "Flatbed",
+       {opened(), error("This scanner has no document feeder.")},
+       1},
+      {"adf asks for the feeder",
+       [](fake::Device& d) { d.units = {flatbedUnit}; },
+       "adf",
+       {opened(), error("This scanner has no document feeder.")},
+       1},
+      {"the empty source asks for the feeder, of a scanner without name",
+       [](fake::Device& d) {
+         d.units = {};
+         d.nameText.reset();
+       },
+       "",
+       {opened("Scanner"), error("This scanner has no document feeder.")},
+       1},
+      {"selection fails, the empty name is sent",
+       [](fake::Device& d) {
+         d.nameText = "";
+         d.selectError = Error{"Invalid argument"};
+       },
+       "flatbed",
+       {opened(""), error("The scanner did not take the settings: Invalid argument")},
+       1},
+      {"stops before any page",
+       [](fake::Device& d) { d.completeError = Error{"Document feeder jammed"}; },
+       "feeder",
+       {opened(), error("The scan stopped: Document feeder jammed")},
+       1},
+      {"stops after two pages",
+       [](fake::Device& d) {
+         d.pages = 2;
+         d.completeError = Error{"Document feeder jammed"};
+       },
+       "feeder",
+       {opened(), page(target(1), 1), page(target(2), 2),
+        error("The scan stopped: Document feeder jammed")},
+       1},
+      {"ends without pages", [](fake::Device&) {}, "flatbed", {opened(), done(0)}, 0},
+      {"ends after three pages",
+       [](fake::Device& d) { d.pages = 3; },
+       "feeder",
+       {opened(), page(target(1), 1), page(target(2), 2), page(target(3), 3), done(3)},
+       0},
+      {"removed while opening",
+       [](fake::Device& d) { d.removal = fake::Removal::whenOpening; },
+       "feeder",
+       {error("The scanner was disconnected.")},
+       1},
+      {"removed while selecting",
+       [](fake::Device& d) { d.removal = fake::Removal::whenSelecting; },
+       "feeder",
+       {opened(), error("The scanner was disconnected.")},
+       1},
+      {"removed after pages",
+       [](fake::Device& d) {
+         d.pages = 3;
+         d.removal = fake::Removal::afterPages;
+         d.removalAfter = 2;
+       },
+       "feeder",
+       {opened(), page(target(1), 1), page(target(2), 2), error("The scanner was disconnected.")},
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(out);
+    capture.events.clear();
+    device = std::make_shared<fake::Device>(loop);
+    device->nameText = "Office";
+    device->units = {flatbedUnit, feederUnit};
+    c.setup(*device);
+    EXPECT_EQ(run(c.source), c.status);
+    EXPECT_EQ(capture.events, c.events);
+    // Only a scan that ended well closes the session.
+    bool closed = !device->calls.empty() && device->calls.back() == "requestCloseSession";
+    EXPECT_EQ(closed, c.status == 0);
+  }
+}
+
+TEST_F(ScanSession, PagesStayWhereTheirEventsSaidAfterAJam) {
+  device->pages = 2;
+  device->completeError = Error{"Document feeder jammed"};
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(read(target(1)), "page 1");
+  EXPECT_EQ(read(target(2)), "page 2");
+}
+
+TEST_F(ScanSession, SelectionConfiguresTheUnitItNamesInOrder) {
+  const std::vector<std::string> tail = {"setTransferMode 0",
+                                         "setDownloadsFolder " + out + "/.qev-incoming",
+                                         "setDocumentName qev-incoming",
+                                         "setDocumentType public.jpeg",
+                                         "requestScan",
+                                         "requestCloseSession"};
+  struct {
+    const char* name;
+    std::string source;
+    bool duplex, supportsDuplex;
+    std::optional<unsigned> selects;
+    std::vector<std::string> unitCalls;
+  } cases[] = {
+      {"flatbed: whole glass, no duplex",
+       "flatbed",
+       true,
+       true,
+       std::nullopt,
+       {"requestSelectUnit 0", "setResolution 600", "setPixelDataType 2", "setBitDepth 8",
+        "setScanArea 0 0 215.9 297.2"}},
+      {"feeder with duplex",
+       "feeder",
+       true,
+       true,
+       std::nullopt,
+       {"requestSelectUnit 3", "setResolution 600", "setPixelDataType 2", "setBitDepth 8",
+        "supportsDuplexScanning", "setDuplexScanningEnabled 1"}},
+      {"feeder that cannot duplex",
+       "feeder",
+       true,
+       false,
+       std::nullopt,
+       {"requestSelectUnit 3", "setResolution 600", "setPixelDataType 2", "setBitDepth 8",
+        "supportsDuplexScanning", "setDuplexScanningEnabled 0"}},
+      {"feeder without duplex asks nothing",
+       "feeder",
+       false,
+       true,
+       std::nullopt,
+       {"requestSelectUnit 3", "setResolution 600", "setPixelDataType 2", "setBitDepth 8",
+        "setDuplexScanningEnabled 0"}},
+      {"the unit named decides, not the source",
+       "flatbed",
+       false,
+       true,
+       feederUnit,
+       {"requestSelectUnit 0", "setResolution 600", "setPixelDataType 2", "setBitDepth 8",
+        "setDuplexScanningEnabled 0"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    device->calls.clear();
+    device->duplex = c.supportsDuplex;
+    device->selects = c.selects;
+    EXPECT_EQ(run(c.source, c.duplex, 600), 0);
+    std::vector<std::string> expected = {"setDelegate", "requestOpenSession"};
+    expected.insert(expected.end(), c.unitCalls.begin(), c.unitCalls.end());
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(device->calls, expected);
+    EXPECT_TRUE(fs::is_directory(out + "/.qev-incoming"));
+  }
+}
+
+TEST_F(ScanSession, PageMoveNeverReplacesAnExistingFile) {
+  // An earlier run in the same second left a page 3.
+  fs::create_directories(out);
+  std::ofstream(target(3)) << "earlier";
+  device->pages = 4;
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(capture.events, (std::vector<json>{opened(), page(target(1), 1), page(target(2), 2),
+                                               page(staged(3), 3), page(target(4), 4), done(4)}));
+  EXPECT_EQ(read(target(3)), "earlier");
+  EXPECT_EQ(read(staged(3)), "page 3");
+  EXPECT_EQ(read(target(4)), "page 4");
+}
+
+TEST_F(ScanSession, EveryFailedMoveIsStillAPage) {
+  // The output folder cannot be created: a file stands in its way. No event says so; the
+  // pages report the paths they were delivered to, and all count.
+  std::ofstream(dir + "/file") << "";
+  out = dir + "/file/out";
+  device->pages = 2;
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(capture.events,
+            (std::vector<json>{opened(), page(staged(1), 1), page(staged(2), 2), done(2)}));
+}
+
+TEST_F(ScanSession, CloseAndReadyCallbacksChangeNothing) {
+  Scan scan(device, out, "feeder", false, 300);
+  scan.didClose(*device, Error{"Closed"});
+  scan.didBecomeReady(*device);
+  EXPECT_TRUE(capture.events.empty());
+  EXPECT_EQ(scan.pages, 0);
+}
+
+}  // namespace
+}  // namespace qev
