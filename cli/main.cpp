@@ -9,9 +9,12 @@
 #include "cli/event.h"
 #include "cli/names.h"
 #include "discovery/list.h"
+#include "platform/page.h"
 #include "platform/run_loop.h"
 #include "platform/scanner.h"
+#include "platform/sleep.h"
 #include "session/run.h"
+#include "simulator/simulate.h"
 
 namespace qev {
 namespace {
@@ -19,7 +22,11 @@ namespace {
 // The real commands, built on the platform's services and the one main run loop.
 Commands realCommands(RunLoop& loop) {
   return {
-      .simulate = [](const std::string&, std::int64_t) { fail("Could not draw a test page."); },
+      .simulate =
+          [](const std::string& out, std::int64_t pages) {
+            auto painter = newPainter();
+            simulate(out, pages, *painter, sleepFor);
+          },
       .list = [&loop](double wait) { list(loop, newDeviceBrowser(loop), wait); },
       .scan =
           [&loop](const ScanRequest& request) { runScan(loop, newDeviceBrowser(loop), request); },

@@ -19,6 +19,15 @@ std::optional<Error> makeFolder(const std::string& path);
 // file of that name is left behind.
 std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes);
 
+// Writes `bytes` to a file that did not exist before: `path` when that name is free, else the
+// first free "stem.N.ending" beside it (N from 2), so that no other file is ever replaced or
+// shared. On failure no file of the name written is left behind.
+struct Written {
+  std::string path;  // the file written (or tried last)
+  std::optional<Error> error;
+};
+Written writeNew(const std::string& path, std::span<const unsigned char> bytes);
+
 // Renames `from` to `to`, never replacing anything that exists at `to`: then it fails with
 // EEXIST and touches neither file.
 std::optional<Error> move(const std::string& from, const std::string& to);

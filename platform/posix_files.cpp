@@ -36,7 +36,7 @@ class Fd {
 std::optional<Error> makeFolder(const std::string& path) {
   if (path.empty()) return systemError(ENOENT);
   // Each prefix that ends before a '/' is a parent; then the folder itself.
-  for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     std::string part = path.substr(0, slash);
     if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return systemError(errno);
     if (slash == std::string::npos) break;
@@ -47,9 +47,11 @@ std::optional<Error> makeFolder(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd.get() < 0) return systemError(errno);
+namespace {
+
+// Writes all of `bytes` into the new file `path` open at `fd` and closes it; on failure the
+// file is removed.
+std::optional<Error> fill(Fd& fd, const std::string& path, std::span<const unsigned char> bytes) {
   auto fault = [&](int code) {
     ::unlink(path.c_str());
     return systemError(code);
@@ -64,6 +66,37 @@ std::optional<Error> writeFile(const std::string& path, std::span<const unsigned
   }
   if (fd.close() != 0) return fault(errno);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return systemError(errno);
+  return fill(fd, path, bytes);
+}
+
+Written writeNew(const std::string& path, std::span<const unsigned char> bytes) {
+  // Where the name is taken (another run's file), try "name.2.part", "name.3.part", … beside
+  // it, keeping the ending.
+  auto dot = path.rfind('.');
+  auto slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  Written written{.path = path, .error = std::nullopt};
+  for (int attempt = 1;; ++attempt) {
+    if (attempt > 1) {
+      written.path = path.substr(0, dot) + "." + std::to_string(attempt) + path.substr(dot);
+    }
+    Fd fd(::open(written.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() >= 0) {
+      written.error = fill(fd, written.path, bytes);
+      return written;
+    }
+    if (errno != EEXIST || attempt == 1000) {
+      written.error = systemError(errno);
+      return written;
+    }
+  }
 }
 
 std::optional<Error> move(const std::string& from, const std::string& to) {

@@ -1,0 +1,131 @@
+// The file operations against a real temporary folder.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/files.h"
+
+namespace qev {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Files : public ::testing::Test {
+ protected:
+  Files() {
+    std::string pattern = (fs::temp_directory_path() / "qev-files-XXXXXX").string();
+    dir = mkdtemp(pattern.data());
+  }
+  ~Files() override { fs::remove_all(dir); }
+
+  std::string at(const std::string& name) const { return dir + "/" + name; }
+
+  static void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  static std::span<const unsigned char> bytes(const std::string& text) {
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+  }
+
+  std::string dir;
+};
+
+TEST_F(Files, MakeFolderCreatesMissingParentsAndAcceptsAnExistingFolder) {
+  for (const std::string& path : {at("a/b/c"), at("a/b/c"), at("a/b/c/"), at("x//y")}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(makeFolder(path));
+    EXPECT_TRUE(fs::is_directory(path));
+  }
+}
+
+TEST_F(Files, MakeFolderFailsThroughAPlainFile) {
+  put(at("plain"), "x");
+  for (const std::string& path : {at("plain"), at("plain/sub")}) {
+    SCOPED_TRACE(path);
+    auto error = makeFolder(path);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description, "Not a directory");
+  }
+}
+
+TEST_F(Files, WriteFileCreatesAndReplaces) {
+  EXPECT_FALSE(writeFile(at("f"), bytes("first, longer")));
+  EXPECT_EQ(read(at("f")), "first, longer");
+  EXPECT_FALSE(writeFile(at("f"), bytes("second")));
+  EXPECT_EQ(read(at("f")), "second");
+}
+
+TEST_F(Files, WriteFileFailureLeavesNoFile) {
+  put(at("plain"), "x");
+  ASSERT_EQ(symlink("/dev/full", at("full").c_str()), 0);
+  struct {
+    std::string path;
+    std::string description;
+  } cases[] = {
+      {at("missing/f"), "No such file or directory"},
+      {at("plain/f"), "Not a directory"},
+      // Opens, then every write fails as on a full disk.
+      {at("full"), "No space left on device"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto error = writeFile(c.path, bytes("page"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description, c.description);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(c.path)));
+  }
+  EXPECT_EQ(read(at("plain")), "x");
+}
+
+TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
+  put(at("p.jpg.part"), "another run's page");
+  put(at("p.jpg.2.part"), "a third run's page");
+  auto written = writeNew(at("p.jpg.part"), bytes("this run's page"));
+  ASSERT_FALSE(written.error);
+  EXPECT_EQ(written.path, at("p.jpg.3.part"));
+  EXPECT_EQ(read(at("p.jpg.part")), "another run's page");
+  EXPECT_EQ(read(at("p.jpg.2.part")), "a third run's page");
+  EXPECT_EQ(read(written.path), "this run's page");
+
+  auto fresh = writeNew(at("q.jpg.part"), bytes("page"));
+  ASSERT_FALSE(fresh.error);
+  EXPECT_EQ(fresh.path, at("q.jpg.part"));
+
+  auto failed = writeNew(at("missing/q.jpg.part"), bytes("page"));
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->description, "No such file or directory");
+}
+
+TEST_F(Files, MoveRenames) {
+  put(at("from"), "page");
+  EXPECT_FALSE(move(at("from"), at("to")));
+  EXPECT_FALSE(fs::exists(at("from")));
+  EXPECT_EQ(read(at("to")), "page");
+}
+
+TEST_F(Files, MoveNeverReplacesAnExistingFileAndKeepsBoth) {
+  put(at("new.part"), "new page");
+  put(at("old.jpg"), "old page");
+  auto error = move(at("new.part"), at("old.jpg"));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->description, "File exists");
+  EXPECT_EQ(read(at("old.jpg")), "old page");
+  EXPECT_EQ(read(at("new.part")), "new page");
+}
+
+TEST_F(Files, MoveOfAMissingFileFails) {
+  auto error = move(at("missing"), at("to"));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->description, "No such file or directory");
+  EXPECT_FALSE(fs::exists(at("to")));
+}
+
+}  // namespace
+}  // namespace qev
