@@ -15,54 +15,49 @@ import subprocess
 import sys
 
 
-def events(args, qev="qev"):
-    """Runs qev with args and yields each event (a dict) the moment its line arrives.
-
-    Returns qev's exit status (the value of StopIteration), or minus the signal's number
-    when a signal ended it.
-    """
-    with subprocess.Popen([qev, *args], stdout=subprocess.PIPE) as process:
-        # One JSON object per line, written when it happens: read a line at a time rather
-        # than waiting for the end.
-        for line in iter(process.stdout.readline, b""):
-            yield json.loads(line)
-        return process.wait()
+def show(text):
+    # Progress is for now: do not let it wait in a buffer when the output is a pipe.
+    print(text, flush=True)
 
 
 def main(argv):
     qev = os.environ.get("QEV", "qev")
-    runner = events(argv[1:], qev)
+    try:
+        # A list of arguments and no shell: folder names need no quoting.
+        process = subprocess.Popen([qev, *argv[1:]], stdout=subprocess.PIPE)
+    except OSError as e:
+        print(f"cannot run {qev}: {e.strerror}; set QEV to the qev binary")
+        return 127
+
     final = None
-    while True:
-        try:
-            event = next(runner)
-        except StopIteration as stop:
-            status = stop.value
-            break
-        except FileNotFoundError:
-            print(f"cannot run {qev}: set QEV to the qev binary")
-            return 127
-        kind = event["event"]
-        if kind == "device":
-            units = [u for u in ("feeder", "flatbed") if event[u]]
-            print(f"scanner {event['id']!r}: {event['name']}, {event['transport'] or 'unknown'},"
-                  f" {' and '.join(units) or 'no units'}")
-        elif kind == "opened":
-            print(f"scanning with {event['name']}")
-        elif kind == "page":
-            # The page is complete at this path now: a caller can take it at once.
-            print(f"page {event['n']}: {event['file']}", flush=True)
-        elif kind in ("done", "error"):
-            final = event
-        # Later versions may add kinds of events: a reader skips what it does not know.
+    with process:
+        # One JSON object per line, each written the moment it happens: handle every line as
+        # it arrives instead of waiting for the end.
+        for line in process.stdout:
+            event = json.loads(line)
+            kind = event["event"]  # members are found by name; their order varies
+            if kind == "device":
+                units = " and ".join(u for u in ("feeder", "flatbed") if event[u])
+                show(f"scanner {event['id']!r}: {event['name']}"
+                     f" ({event['transport'] or 'unknown'}; {units or 'no units'})")
+            elif kind == "opened":
+                show(f"scanning with {event['name']}")
+            elif kind == "page":
+                # The page is complete at this path now: take it from here, at once.
+                show(f"page {event['n']}: {event['file']}")
+            elif kind in ("done", "error"):
+                final = event  # always the last line
+            # Any other kind is skipped: a reader ignores what it does not know.
+    status = process.returncode
 
     if final is None:
-        # No final event: qev was killed (status -N is signal N) or its output was lost.
-        print(f"qev ended without a final event, status {status}")
+        # No final line: a signal ended qev (status -N for signal N).
+        print("qev ended without a final event")
     elif final["event"] == "done":
-        pages = final.get("pages")
-        print("done" if pages is None else f"done: {pages} page{'s' if pages != 1 else ''}")
+        pages = final.get("pages")  # list's done has none
+        print("done" if pages is None else f"done: {pages} page{'' if pages == 1 else 's'}")
     else:
+        # Written for people: show it as it is.
         print(f"failed: {final['message']}")
     print(f"exit status {status}")
     return status if status >= 0 else 128 - status

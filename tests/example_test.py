@@ -6,6 +6,7 @@
 
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
@@ -15,6 +16,7 @@ import time
 def run(example, qev, args):
     """Runs the example; returns its status and its output lines with their arrival times."""
     env = dict(os.environ, QEV=qev)
+    env.pop("PYTHONUNBUFFERED", None)  # the example must flush its progress itself
     start = time.monotonic()
     with subprocess.Popen([sys.executable, example, *args], stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, env=env) as process:
@@ -38,13 +40,32 @@ def main(argv):
             ("scan without a folder", qev, ["scan", "--device", "test:0"], 1,
              ["failed: Name a scanner and a folder.", "exit status 1"]),
             ("no qev", os.path.join(folder, "missing"), ["simulate"], 127,
-             ["cannot run " + os.path.join(folder, "missing") + ": set QEV to the qev binary"]),
+             ["cannot run " + os.path.join(folder, "missing")
+              + ": No such file or directory; set QEV to the qev binary"]),
         ]
         for name, binary, args, want_status, want in cases:
             status, lines, _ = run(example, binary, args)
             texts = [text for _, text in lines]
             if status != want_status or texts != want:
                 failures.append(f"{name}: status {status}, output {texts}")
+        # A real run: each page is shown when it is made, not when qev ends. qev pauses 0.3 s
+        # after every page, so page 1 must show at least that long before the end.
+        status, lines, _ = run(example, qev, ["simulate", "--out", out, "--pages", "2"])
+        texts = [text for _, text in lines]
+        page = re.escape(out) + r"/QEV_\d{8}_\d{6}_000%d\.jpg"
+        patterns = ["page 1: " + page % 1, "page 2: " + page % 2, "done: 2 pages",
+                    "exit status 0"]
+        if status != 0 or len(texts) != len(patterns) or not all(
+                re.fullmatch(p, t) for p, t in zip(patterns, texts)):
+            failures.append(f"simulate: status {status}, output {texts}")
+        else:
+            for text in texts[:2]:
+                if not os.path.isfile(text.split(": ", 1)[1]):
+                    failures.append(f"simulate: no file for {text!r}")
+            if lines[-1][0] - lines[0][0] < 0.3:
+                failures.append("simulate: page 1 was shown only at the end of the run")
+        cases.append("simulate")
+
     for failure in failures:
         print(failure)
     print(f"{len(cases)} cases, {len(failures)} failed")

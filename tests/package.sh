@@ -26,7 +26,7 @@ echo "built $(basename "$deb")"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in fonts-dejavu-core libc6; do
+for needed in fonts-dejavu-core libcairo2 libjpeg62-turbo libc6; do
   echo "$depends" | grep -Eq "(^|, )$needed( |,|$)" || fail "Depends lacks $needed"
 done
 
@@ -36,9 +36,22 @@ dpkg -x "$deb" "$root"
 [ -f "$root/usr/share/man/man1/qev.1" ] || fail "no manual page in the package"
 [ -f "$root/usr/share/doc/qev/events.schema.json" ] || fail "no event schema in the package"
 
-# The installed binary runs on its own.
+# The installed binary runs on its own: a usage error, then a real simulation.
 status=0
 "$root/usr/bin/qev" >"$scratch/usage" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "qev without arguments: status $status"
 [ "$(cat "$scratch/usage")" = '{"event":"error","message":"Use list, scan or simulate."}' ] ||
   fail "qev without arguments wrote: $(cat "$scratch/usage")"
+
+status=0
+"$root/usr/bin/qev" simulate --out "$scratch/pages" --pages 1 >"$scratch/events" 2>"$scratch/errors" ||
+  status=$?
+cat "$scratch/events"
+[ "$status" -eq 0 ] || fail "qev simulate: status $status"
+[ ! -s "$scratch/errors" ] || fail "qev simulate wrote to standard error: $(cat "$scratch/errors")"
+[ "$(grep -c '"event":"page"' "$scratch/events")" -eq 1 ] || fail "expected one page event"
+[ "$(tail -n 1 "$scratch/events" | grep -c '"event":"done"')" -eq 1 ] || fail "the last line is not done"
+set -- "$scratch"/pages/QEV_*_0001.jpg
+[ -s "$1" ] || fail "no page file in $scratch/pages"
+[ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "$1 is not a JPEG file"
+echo "the installed qev wrote $(basename "$1")"
