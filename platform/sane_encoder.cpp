@@ -1,0 +1,313 @@
+#include "platform/sane_encoder.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/jpeg.h"
+
+namespace qev {
+
+namespace {
+
+constexpr int jpegQuality = 85;
+
+int plane(FrameFormat format) {
+  switch (format) {
+    case FrameFormat::green:
+      return 1;
+    case FrameFormat::blue:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+struct PageEncoder::Page {
+  int fd = -1;
+  std::string path;
+  int density = 0;
+  bool broken = false;
+
+  // The frame being received, and its line so far.
+  Frame frame;
+  std::vector<unsigned char> pending;
+  std::size_t filled = 0;
+  std::vector<unsigned char> row;  // the line as 8-bit samples
+
+  // Written as the lines come: a single-pass frame of known height.
+  std::unique_ptr<JpegWriter> jpeg;
+  int written = 0;
+
+  // Kept until the page ends: lines of unknown count, or separate colour planes.
+  std::vector<unsigned char> kept;  // gray or rgb rows
+  int keptRows = 0;
+  PixelLayout keptLayout = PixelLayout::gray;
+  std::vector<unsigned char> planes[3];
+  int planeRows[3] = {0, 0, 0};
+  int pixels = 0;
+};
+
+PageEncoder::PageEncoder(Delivered delivered)
+    : delivered(std::move(delivered)), thread([this] { run(); }) {}
+
+PageEncoder::~PageEncoder() {
+  finish();
+  send(Message{Kind::stop});
+  thread.join();
+}
+
+void PageEncoder::send(Message message) {
+  {
+    std::lock_guard lock(mutex);
+    if (message.kind == Kind::data) ++queued;
+    queue.push_back(std::move(message));
+  }
+  changed.notify_all();
+}
+
+void PageEncoder::beginPage(int fd, std::string path, int density) {
+  Message m{Kind::page};
+  m.fd = fd;
+  m.path = std::move(path);
+  m.density = density;
+  send(std::move(m));
+}
+
+void PageEncoder::beginFrame(const Frame& frame) {
+  Message m{Kind::frame};
+  m.frame = frame;
+  send(std::move(m));
+}
+
+std::vector<unsigned char> PageEncoder::buffer() {
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [this] { return queued < buffersQueued; });
+  if (spare.empty()) return std::vector<unsigned char>(bufferSize);
+  std::vector<unsigned char> data = std::move(spare.back());
+  spare.pop_back();
+  return data;
+}
+
+void PageEncoder::push(std::vector<unsigned char> data, std::size_t size) {
+  Message m{Kind::data};
+  m.data = std::move(data);
+  m.size = size;
+  send(std::move(m));
+}
+
+void PageEncoder::endFrame() { send(Message{Kind::frameEnd}); }
+void PageEncoder::endPage() { send(Message{Kind::pageEnd}); }
+void PageEncoder::abortPage() { send(Message{Kind::pageAbort}); }
+
+std::optional<Error> PageEncoder::failure() {
+  std::lock_guard lock(mutex);
+  return failed;
+}
+
+std::optional<Error> PageEncoder::finish() {
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [this] { return queue.empty() && !busy; });
+  return failed;
+}
+
+void PageEncoder::run() {
+  for (;;) {
+    Message message{Kind::stop};
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [this] { return !queue.empty(); });
+      message = std::move(queue.front());
+      queue.pop_front();
+      busy = true;
+    }
+    if (message.kind == Kind::stop) {
+      dropPage();
+      return;
+    }
+    handle(message);
+    {
+      std::lock_guard lock(mutex);
+      if (message.kind == Kind::data) {
+        --queued;
+        if (message.data.size() == bufferSize) spare.push_back(std::move(message.data));
+      }
+      busy = false;
+    }
+    changed.notify_all();
+  }
+}
+
+void PageEncoder::fail(Error error) {
+  {
+    std::lock_guard lock(mutex);
+    if (!failed) failed = std::move(error);
+  }
+  if (page) page->broken = true;
+  dropPage();
+}
+
+// Closes and removes the page's file; whatever else comes for this page is ignored.
+void PageEncoder::dropPage() {
+  if (!page || page->fd < 0) return;
+  page->jpeg.reset();
+  ::close(page->fd);
+  ::unlink(page->path.c_str());
+  page->fd = -1;
+  page->broken = true;
+}
+
+void PageEncoder::handle(Message& message) {
+  switch (message.kind) {
+    case Kind::page:
+      dropPage();
+      page = std::make_unique<Page>();
+      page->fd = message.fd;
+      page->path = std::move(message.path);
+      page->density = message.density;
+      if (failure()) dropPage();  // no page is written after a failure
+      break;
+    case Kind::frame:
+      if (page && !page->broken) startFrame(message.frame);
+      break;
+    case Kind::data:
+      if (page && !page->broken)
+        take(message.data.data(), std::min(message.size, message.data.size()));
+      break;
+    case Kind::frameEnd:
+      if (page) page->filled = 0;  // an incomplete last line is dropped
+      break;
+    case Kind::pageEnd:
+      if (page && !page->broken) completePage();
+      dropPage();
+      page.reset();
+      break;
+    case Kind::pageAbort:
+      dropPage();
+      page.reset();
+      break;
+    case Kind::stop:
+      break;
+  }
+}
+
+void PageEncoder::startFrame(const Frame& frame) {
+  if (auto error = checkFrame(frame)) return fail(*error);
+  Page& p = *page;
+  bool colourPlane = frame.format != FrameFormat::gray && frame.format != FrameFormat::rgb;
+  bool first = p.keptRows == 0 && p.pixels == 0;
+  if (!first && frame.pixels != p.pixels) return fail(Error{"Frames of different widths"});
+  p.frame = frame;
+  p.pixels = frame.pixels;
+  p.pending.assign(static_cast<std::size_t>(frame.bytesPerLine), 0);
+  p.filled = 0;
+  p.row.assign(static_cast<std::size_t>(frame.pixels) * channels(frame.format), 0);
+  p.keptLayout = frame.format == FrameFormat::rgb ? PixelLayout::rgb : PixelLayout::gray;
+  if (first && frame.last && frame.lines > 0 && !colourPlane) {
+    p.jpeg = JpegWriter::toFile(p.fd);
+    JpegShape shape{.width = frame.pixels,
+                    .height = frame.lines,
+                    .layout = p.keptLayout,
+                    .density = p.density,
+                    .quality = jpegQuality};
+    if (auto error = p.jpeg->begin(shape)) return fail(*error);
+  }
+}
+
+void PageEncoder::take(const unsigned char* data, std::size_t size) {
+  Page& p = *page;
+  std::size_t at = 0;
+  std::size_t length = p.pending.size();
+  while (at < size && !p.broken) {
+    if (p.filled == 0 && size - at >= length) {
+      line(data + at);  // a whole line in the buffer: no copy
+      at += length;
+      continue;
+    }
+    std::size_t n = std::min(size - at, length - p.filled);
+    std::copy_n(data + at, n, p.pending.begin() + static_cast<long>(p.filled));
+    at += n;
+    p.filled += n;
+    if (p.filled == p.pending.size()) {
+      p.filled = 0;
+      line(p.pending.data());
+    }
+  }
+}
+
+void PageEncoder::line(const unsigned char* bytes) {
+  Page& p = *page;
+  // Eight-bit lines are their own samples, padding aside.
+  const unsigned char* row = bytes;
+  if (p.frame.depth != 8) {
+    toEightBit(p.frame, bytes, p.row.data());
+    row = p.row.data();
+  }
+  std::size_t size = p.row.size();
+  if (p.jpeg) {
+    if (p.written >= p.frame.lines) return;  // more lines than announced
+    if (auto error = p.jpeg->rows(row, size, 1)) return fail(*error);
+    ++p.written;
+  } else if (p.frame.format == FrameFormat::gray || p.frame.format == FrameFormat::rgb) {
+    p.kept.insert(p.kept.end(), row, row + size);
+    ++p.keptRows;
+  } else {
+    int c = plane(p.frame.format);
+    p.planes[c].insert(p.planes[c].end(), row, row + size);
+    ++p.planeRows[c];
+  }
+}
+
+void PageEncoder::completePage() {
+  Page& p = *page;
+  std::optional<Error> error;
+  if (p.jpeg) {
+    // A frame that ends early is filled up with white, so that the page is still delivered.
+    std::vector<unsigned char> white(p.row.size(), 255);
+    while (!error && p.written < p.frame.lines) {
+      error = p.jpeg->rows(white.data(), white.size(), 1);
+      ++p.written;
+    }
+    if (!error) error = p.jpeg->finish();
+  } else {
+    auto jpeg = JpegWriter::toFile(p.fd);
+    auto width = static_cast<std::size_t>(p.pixels);
+    JpegShape shape{.width = p.pixels, .density = p.density, .quality = jpegQuality};
+    if (p.keptRows > 0) {
+      shape.height = p.keptRows;
+      shape.layout = p.keptLayout;
+      error = jpeg->begin(shape);
+      std::size_t stride = width * (p.keptLayout == PixelLayout::rgb ? 3 : 1);
+      if (!error) error = jpeg->rows(p.kept.data(), stride, p.keptRows);
+    } else {
+      shape.height = *std::max_element(std::begin(p.planeRows), std::end(p.planeRows));
+      shape.layout = PixelLayout::rgb;
+      error = jpeg->begin(shape);
+      std::vector<unsigned char> rgb(width * 3);
+      for (int y = 0; y < shape.height && !error; ++y) {
+        for (int c = 0; c < 3; ++c) {
+          bool have = y < p.planeRows[c];
+          const unsigned char* from = p.planes[c].data() + static_cast<std::size_t>(y) * width;
+          for (std::size_t x = 0; x < width; ++x) rgb[3 * x + c] = have ? from[x] : 0;
+        }
+        error = jpeg->rows(rgb.data(), rgb.size(), 1);
+      }
+    }
+    if (!error) error = jpeg->finish();
+  }
+  if (!error && ::close(p.fd) != 0)
+    error = systemError(errno);
+  else if (error)
+    ::close(p.fd);
+  p.fd = -1;
+  if (error) {
+    ::unlink(p.path.c_str());
+    return fail(*error);
+  }
+  delivered(p.path);
+}
+
+}  // namespace qev

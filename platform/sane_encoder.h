@@ -1,0 +1,102 @@
+#pragma once
+
+// Turns the image data of a scan into JPEG page files on a thread of its own, so that the
+// thread reading the scanner never waits for compression: a scanner that is not read in time
+// stalls its motor. The reader hands over buffers as it fills them; a fixed number of them
+// may wait at once, so memory does not grow with the page for single-pass frames of known
+// height. Frames of unknown height, and the separate red, green and blue frames of a
+// three-pass scanner, are kept until the page ends, since the encoder needs the whole height
+// (and every colour) of a line before it can write it.
+//
+// A failure (a file that cannot be written, a frame that cannot be encoded) removes the
+// page's incomplete file and every later page file, and is kept: the reader polls `failure`
+// and stops. Pages that were complete before it stay delivered.
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/sane_pixels.h"
+
+namespace qev {
+
+class PageEncoder {
+ public:
+  // Called on the encoder's thread with the path of each finished page file, in page order.
+  using Delivered = std::function<void(const std::string& path)>;
+
+  static constexpr std::size_t bufferSize = 64 * 1024;
+  static constexpr std::size_t buffersQueued = 16;
+
+  explicit PageEncoder(Delivered delivered);
+  ~PageEncoder();  // finishes first
+  PageEncoder(const PageEncoder&) = delete;
+  PageEncoder& operator=(const PageEncoder&) = delete;
+
+  // A page begins, to be written to the open file `fd` (taken over and closed here) at
+  // `path`, with `density` dots per inch.
+  void beginPage(int fd, std::string path, int density);
+  void beginFrame(const Frame& frame);
+  // A buffer of `bufferSize` bytes to read into; waits while too many are queued.
+  std::vector<unsigned char> buffer();
+  // Hands over a buffer with the first `size` bytes read into it.
+  void push(std::vector<unsigned char> data, std::size_t size);
+  void endFrame();
+  // The page is complete: its file is finished and delivered.
+  void endPage();
+  // The page failed: its file is removed.
+  void abortPage();
+
+  // The first failure, if any. Safe from any thread.
+  std::optional<Error> failure();
+  // Waits until everything handed over is written, then returns `failure`.
+  std::optional<Error> finish();
+
+ private:
+  enum class Kind { page, frame, data, frameEnd, pageEnd, pageAbort, stop };
+  struct Message {
+    explicit Message(Kind kind) : kind(kind) {}
+    Kind kind;
+    int fd = -1;
+    std::string path;
+    int density = 0;
+    Frame frame;
+    std::vector<unsigned char> data;
+    std::size_t size = 0;  // of `data`, the bytes read
+  };
+  struct Page;
+
+  void send(Message message);
+  void run();
+  void handle(Message& message);
+  void fail(Error error);
+  void startFrame(const Frame& frame);
+  void take(const unsigned char* data, std::size_t size);
+  void line(const unsigned char* bytes);
+  void completePage();
+  void dropPage();
+
+  Delivered delivered;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Message> queue;
+  std::vector<std::vector<unsigned char>> spare;
+  std::size_t queued = 0;  // data buffers waiting
+  bool busy = false;       // a message is being handled
+  std::optional<Error> failed;
+
+  // Encoder thread only.
+  std::unique_ptr<Page> page;
+
+  std::thread thread;
+};
+
+}  // namespace qev

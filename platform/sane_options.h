@@ -1,0 +1,81 @@
+#pragma once
+
+// The options of an open SANE device, looked up by their well-known names ("source",
+// "mode", "resolution", "tl-x" …), and the rules that map the scanner service's settings
+// onto them. Worker thread only, like every SANE call.
+
+#include <sane/sane.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/resolutions.h"
+
+namespace qev {
+
+enum class SourceKind { flatbed, feeder, duplex, other };
+
+// What a `source` entry selects, as backends spell it (Flatbed, FlatBed, Normal, Document
+// Table, ADF, ADF Front, ADF Duplex, Automatic Document Feeder …), ignoring letter case.
+SourceKind sourceKind(std::string_view source);
+
+// The spellings of a device's sources, the first of each kind.
+struct Sources {
+  std::optional<std::string> flatbed;
+  std::optional<std::string> feeder;  // a duplex-only feeder when there is no other
+  std::optional<std::string> duplex;
+};
+Sources sortSources(const std::vector<std::string>& entries);
+
+// The functional unit types of a device: from its sources when it has any of a known kind,
+// else one unit, a feeder for a "sheetfed scanner", a flatbed for anything else.
+std::vector<unsigned> unitTypes(const std::optional<Sources>& sources, std::string_view type);
+
+// The entry of `modes` for a pixel data type (0 black and white, 1 gray, 2 colour). Colour
+// falls back to gray, black and white to gray; none when nothing fits.
+std::optional<std::string> modeFor(const std::vector<std::string>& modes, int pixelType);
+
+// Resolutions allowed by a resolution option, integer or fixed point, list or range.
+Resolutions resolutionsOf(const SANE_Option_Descriptor& option);
+
+// The SANE status as text.
+std::string describe(SANE_Status status);
+
+class SaneOptions {
+ public:
+  explicit SaneOptions(SANE_Handle handle) : handle(handle) { reload(); }
+
+  // Reads every descriptor afresh. Needed after a change that answers
+  // SANE_INFO_RELOAD_OPTIONS, before any other call on the device.
+  void reload();
+
+  // The option, when the device has it.
+  const SANE_Option_Descriptor* find(std::string_view name) const;
+  // The option, when it is active and may be set.
+  const SANE_Option_Descriptor* settable(std::string_view name) const;
+
+  // The entries of a string-list option; none when it has no such list.
+  std::optional<std::vector<std::string>> strings(std::string_view name) const;
+  // The minimum and maximum of a number option with a range, in the option's unit.
+  std::optional<std::pair<double, double>> range(std::string_view name) const;
+  std::optional<double> number(std::string_view name);
+
+  SANE_Status setString(std::string_view name, const std::string& value);
+  // Sets an integer, fixed-point or boolean option.
+  SANE_Status setNumber(std::string_view name, double value);
+
+ private:
+  struct Entry {
+    SANE_Int index;
+    const SANE_Option_Descriptor* descriptor;
+  };
+  const Entry* entry(std::string_view name) const;
+  SANE_Status control(const Entry& entry, SANE_Action action, void* value);
+
+  SANE_Handle handle;
+  std::vector<Entry> entries;
+};
+
+}  // namespace qev

@@ -1,0 +1,123 @@
+#include "platform/sane_options.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/sane_device.h"
+
+namespace qev {
+namespace {
+
+TEST(SaneMapping, SourcesAreSortedAsBackendsSpellThem) {
+  struct Case {
+    const char* source;
+    SourceKind kind;
+  } cases[] = {
+      {"Flatbed", SourceKind::flatbed},
+      {"FlatBed", SourceKind::flatbed},
+      {"Normal", SourceKind::flatbed},
+      {"Document Table", SourceKind::flatbed},
+      {"ADF", SourceKind::feeder},
+      {"ADF Front", SourceKind::feeder},
+      {"Automatic Document Feeder", SourceKind::feeder},
+      {"Automatic Document Feeder(left aligned)", SourceKind::feeder},
+      {"ADF Duplex", SourceKind::duplex},
+      {"Duplex", SourceKind::duplex},
+      {"Transparency Adapter", SourceKind::other},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(sourceKind(c.source), c.kind);
+  }
+}
+
+TEST(SaneMapping, UnitsComeFromSourcesOrTheDeviceType) {
+  auto units = [](std::optional<std::vector<std::string>> list, const char* type) {
+    std::optional<Sources> sources;
+    if (list) sources = sortSources(*list);
+    return unitTypes(sources, type);
+  };
+  using U = std::vector<unsigned>;
+  EXPECT_EQ(units({{"Flatbed", "ADF Front", "ADF Duplex"}}, "flatbed scanner"), (U{0, 3}));
+  EXPECT_EQ(units({{"ADF Duplex"}}, "flatbed scanner"), (U{3}));  // a duplex-only feeder
+  EXPECT_EQ(units({{"Transparency Adapter"}}, "flatbed scanner"), (U{0}));
+  EXPECT_EQ(units(std::nullopt, "sheetfed scanner"), (U{3}));
+  EXPECT_EQ(units(std::nullopt, "virtual device"), (U{0}));
+  Sources s = sortSources({"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"});
+  EXPECT_EQ(s.feeder, "ADF Front");
+  EXPECT_EQ(s.duplex, "ADF Duplex");
+}
+
+TEST(SaneMapping, ModesFollowThePixelDataType) {
+  struct Case {
+    std::vector<std::string> modes;
+    int pixels;
+    std::optional<std::string> mode;
+  } cases[] = {
+      {{"Lineart", "Gray", "Color"}, 2, "Color"},
+      {{"Binary", "Gray", "24bit Color"}, 2, "24bit Color"},
+      {{"Lineart", "Gray"}, 2, "Gray"},  // no colour: gray
+      {{"Lineart", "True Gray", "Color"}, 1, "True Gray"},
+      {{"Lineart", "Gray", "Color"}, 0, "Lineart"},
+      {{"Gray", "Color"}, 0, "Gray"},  // black and white as one-bit gray
+      {{"Halftone"}, 2, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.modes.back() + " " + std::to_string(c.pixels));
+    EXPECT_EQ(modeFor(c.modes, c.pixels), c.mode);
+  }
+}
+
+TEST(SaneMapping, ResolutionsOfListsAndRanges) {
+  SANE_Word list[] = {3, 150, 300, 600};
+  SANE_Option_Descriptor words{};
+  words.type = SANE_TYPE_INT;
+  words.constraint_type = SANE_CONSTRAINT_WORD_LIST;
+  words.constraint.word_list = list;
+  Resolutions r = resolutionsOf(words);
+  EXPECT_TRUE(r.contains(300) && !r.contains(200));
+
+  SANE_Range any{SANE_FIX(50), SANE_FIX(1200), 0};  // quant 0: any value
+  SANE_Option_Descriptor fixed{};
+  fixed.type = SANE_TYPE_FIXED;
+  fixed.constraint_type = SANE_CONSTRAINT_RANGE;
+  fixed.constraint.range = &any;
+  r = resolutionsOf(fixed);
+  EXPECT_TRUE(r.contains(50) && r.contains(77) && r.contains(1200) && !r.contains(1201));
+
+  SANE_Range stepped{100, 600, 100};
+  SANE_Option_Descriptor range{};
+  range.type = SANE_TYPE_INT;
+  range.constraint_type = SANE_CONSTRAINT_RANGE;
+  range.constraint.range = &stepped;
+  r = resolutionsOf(range);
+  EXPECT_EQ(r.atLeast(250), 300);
+}
+
+TEST(SaneMapping, TransportAndNameOfADevice) {
+  struct Case {
+    DeviceInfo info;
+    std::string transport;
+    std::optional<std::string> name;
+  } cases[] = {
+      {{"test:0", "Noname", "frontend-tester", "virtual device", {}},
+       "virtual",
+       "Noname frontend-tester"},
+      {{"net:127.0.0.1:test:0", "Noname", "frontend-tester", "virtual device", {}},
+       "network",
+       "Noname frontend-tester"},
+      {{"airscan:e0:Kyocera", " Kyocera ", "", "", {}}, "network", "Kyocera"},
+      {{"genesys:libusb:001:004", "Canon", "LiDE 220", "flatbed scanner", {}},
+       "usb",
+       "Canon LiDE 220"},
+      {{"umax:/dev/sg3", "", "", "flatbed scanner", {}}, "scsi", std::nullopt},
+      {{"odd", "Bad\xff", "", "", {}}, "", "Bad\xef\xbf\xbd"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.info.name);
+    EXPECT_EQ(transportOf(c.info), c.transport);
+    EXPECT_EQ(nameOf(c.info), c.name);
+  }
+}
+
+}  // namespace
+}  // namespace qev

@@ -1,0 +1,365 @@
+// The SANE scanner service against SANE's own test backend, through the real run loop.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+#include <cstdio>
+
+#include "platform/run_loop.h"
+#include "platform/scanner.h"
+#include "tests/jpeg_info.h"
+
+namespace qev {
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifndef SANE_BACKENDS
+#define SANE_BACKENDS "/usr/lib/x86_64-linux-gnu/sane"
+#endif
+
+const std::map<std::string, std::string> baseConfig = {
+    {"number_of_devices", "2"},
+    {"mode", "Gray"},
+    {"depth", "8"},
+    {"hand-scanner", "false"},
+    {"three-pass", "false"},
+    {"three-pass-order", "RGB"},
+    {"resolution_min", "1.0"},
+    {"resolution_max", "1200.0"},
+    {"resolution_quant", "1.0"},
+    {"resolution", "50.0"},
+    {"test-picture", "\"Color pattern\""},
+    {"read-status-code", "\"Default\""},
+    {"ppl-loss", "0"},
+    {"geometry_min", "0.0"},
+    {"geometry_max", "200.0"},
+    {"geometry_quant", "1.0"},
+    {"br_x", "80.0"},
+    {"br_y", "100.0"},
+};
+
+// A folder for SANE's configuration, fixed for the process: SANE reads the variable once.
+// The test backend reads test.conf afresh each time SANE starts, which happens whenever the
+// service's worker starts, so each test writes its own.
+const fs::path& configFolder() {
+  static const fs::path folder = [] {
+    char name[] = "/tmp/qev-sane-XXXXXX";
+    fs::path made = mkdtemp(name);
+    std::ofstream(made / "dll.conf") << "test\n";
+    // The test backend keeps a little memory for good; held loaded here, so that SANE's
+    // unloading does not hide whose it is from the leak checker (tests/lsan.supp).
+    dlopen(SANE_BACKENDS "/libsane-test.so.1", RTLD_NOW | RTLD_NODELETE);
+    setenv("SANE_CONFIG_DIR", made.c_str(), 1);
+    return made;
+  }();
+  return folder;
+}
+
+void configure(const std::map<std::string, std::string>& changes = {}) {
+  auto all = baseConfig;
+  for (const auto& [k, v] : changes) all[k] = v;
+  std::ofstream conf(configFolder() / "test.conf");
+  for (const auto& [k, v] : all) conf << k << " " << v << "\n";
+}
+
+// Records every callback as a line of text, and stops the loop at the end of each request.
+class Recorder : public BrowserDelegate, public DeviceDelegate {
+ public:
+  explicit Recorder(RunLoop& loop) : loop(loop) {}
+
+  void didAdd(const std::shared_ptr<Device>& device) override {
+    devices.push_back(device);
+    log.push_back("add " + device->uuid().value_or("?"));
+  }
+  void didRemove(const std::shared_ptr<Device>& device) override {
+    log.push_back("gone " + device->uuid().value_or("?"));
+  }
+  void didOpen(Device&, const std::optional<Error>& error) override { answer("open", error); }
+  void didRemove(Device&) override { answer("removed", std::nullopt); }
+  void didSelect(Device&, Unit& selected, const std::optional<Error>& error) override {
+    unit = &selected;
+    answer("select", error);
+  }
+  void didScan(Device&, const std::string& path) override { pages.push_back(path); }
+  void didComplete(Device&, const std::optional<Error>& error) override {
+    answer("complete", error);
+  }
+
+  // Runs the loop until the next answer (or 10 seconds) and returns it.
+  std::string wait() {
+    log.clear();
+    loop.runUntil(RunLoop::Clock::now() + std::chrono::seconds(10));
+    return log.empty() ? "nothing" : log.back();
+  }
+
+  RunLoop& loop;
+  std::vector<std::shared_ptr<Device>> devices;
+  std::vector<std::string> log;
+  std::vector<std::string> pages;
+  Unit* unit = nullptr;
+
+ private:
+  void answer(const std::string& what, const std::optional<Error>& error) {
+    log.push_back(error ? what + ": " + error->description : what);
+    loop.interrupt();
+  }
+};
+
+struct Image {
+  int width = 0, height = 0, components = 0;
+  std::vector<unsigned char> pixels;
+};
+
+Image decode(const std::string& path) {
+  Image image;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return image;
+  jpeg_decompress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&info);
+  jpeg_stdio_src(&info, file);
+  jpeg_read_header(&info, TRUE);
+  jpeg_start_decompress(&info);
+  image.width = static_cast<int>(info.output_width);
+  image.height = static_cast<int>(info.output_height);
+  image.components = info.output_components;
+  std::size_t stride = static_cast<std::size_t>(image.width) * image.components;
+  image.pixels.resize(stride * image.height);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = image.pixels.data() + info.output_scanline * stride;
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  std::fclose(file);
+  return image;
+}
+
+// The mean difference of two images of one shape, per sample; 255 when the shapes differ.
+double difference(const Image& a, const Image& b) {
+  if (a.width != b.width || a.height != b.height || a.components != b.components ||
+      a.pixels.empty()) {
+    return 255;
+  }
+  double sum = 0;
+  for (std::size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(a.pixels[i] - b.pixels[i]);
+  return sum / static_cast<double>(a.pixels.size());
+}
+
+class SaneScanner : public testing::Test {
+ protected:
+  void start(const std::map<std::string, std::string>& changes = {}) {
+    configure(changes);
+    browser = newDeviceBrowser(loop);
+    browser->setDelegate(&recorder);
+    browser->start();
+    auto deadline = RunLoop::Clock::now() + std::chrono::seconds(5);
+    while (recorder.devices.size() < 2 && RunLoop::Clock::now() < deadline) {
+      loop.runUntil(RunLoop::Clock::now() + std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(recorder.devices.size(), 2u);
+    device = recorder.devices[0];
+    device->setDelegate(&recorder);
+  }
+
+  // Opens and selects `type`, sets `dpi` and the whole glass, and scans into the folder.
+  std::string scan(unsigned type, std::int64_t dpi, int pixels = rgbPixels, int depth = 8) {
+    device->requestOpenSession();
+    EXPECT_EQ(recorder.wait(), "open");
+    device->requestSelectUnit(type);
+    EXPECT_EQ(recorder.wait(), "select");
+    Unit& unit = *recorder.unit;
+    unit.setResolution(dpi);
+    unit.setPixelDataType(pixels);
+    unit.setBitDepth(depth);
+    if (type == flatbedUnit) {
+      Size size = unit.physicalSize();
+      unit.setScanArea({0, 0, size.width, size.height});
+    }
+    device->setDownloadsFolder(folder.string());
+    device->setDocumentName("qev-incoming");
+    device->requestScan();
+    return recorder.wait();
+  }
+
+  void TearDown() override {
+    if (device) device->requestCloseSession();
+    device.reset();
+    recorder.devices.clear();
+    browser.reset();
+    fs::remove_all(folder);
+  }
+
+  fs::path folder = [] {
+    char name[] = "/tmp/qev-pages-XXXXXX";
+    return fs::path(mkdtemp(name));
+  }();
+  RunLoop loop;
+  Recorder recorder{loop};
+  std::unique_ptr<DeviceBrowser> browser;
+  std::shared_ptr<Device> device;
+};
+
+TEST_F(SaneScanner, ReportsTheTestScannersWithBothUnits) {
+  start();
+  for (const auto& d : recorder.devices) {
+    EXPECT_EQ(d->name(), "Noname frontend-tester");
+    EXPECT_EQ(d->transport(), "virtual");
+    EXPECT_EQ(d->availableUnitTypes(), (std::vector<unsigned>{flatbedUnit, feederUnit}));
+  }
+  EXPECT_EQ(recorder.devices[0]->uuid(), "test:0");
+  EXPECT_EQ(recorder.devices[1]->uuid(), "test:1");
+}
+
+TEST_F(SaneScanner, FlatbedGivesOnePageOfTheWholeGlassAtTheResolutionSet) {
+  start();
+  EXPECT_EQ(scan(flatbedUnit, 100), "complete");
+  ASSERT_EQ(recorder.pages.size(), 1u);
+  EXPECT_EQ(recorder.pages[0], (folder / "qev-incoming-0001.jpg").string());
+  auto info = qevtest::jpegInfo(recorder.pages[0]);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->width, 787);  // 200 mm at 100 dpi
+  EXPECT_EQ(info->height, 787);
+  EXPECT_EQ(info->components, 3);
+  EXPECT_EQ(info->density, 100);
+  Resolutions supported = recorder.unit->supportedResolutions();
+  EXPECT_TRUE(supported.contains(1) && supported.contains(1200) && !supported.contains(1201));
+  EXPECT_EQ(recorder.unit->physicalSize().width, 200);
+}
+
+TEST_F(SaneScanner, FeederGivesTenPagesThenEndsWithoutError) {
+  start();
+  EXPECT_EQ(scan(feederUnit, 25), "complete");
+  ASSERT_EQ(recorder.pages.size(), 10u);
+  EXPECT_EQ(recorder.pages[9], (folder / "qev-incoming-0010.jpg").string());
+  for (const auto& page : recorder.pages)
+    EXPECT_EQ(qevtest::jpegInfo(page)->width, 196);  // 200 mm at 25 dpi
+}
+
+TEST_F(SaneScanner, EveryFrameKindBecomesAJpegOfTheRightShape) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> config;
+    int pixels, depth;
+    int width, height, components;  // height -1: any (a hand scanner stops where it likes)
+  } cases[] = {
+      {"colour", {}, rgbPixels, 8, 393, 393, 3},
+      {"gray", {}, 1, 8, 393, 393, 1},
+      {"gray 16 bit", {}, 1, 16, 393, 393, 1},
+      {"colour 16 bit", {}, rgbPixels, 16, 393, 393, 3},
+      {"lineart", {}, 0, 8, 393, 393, 1},
+      {"three-pass",
+       {{"three-pass", "true"}, {"three-pass-order", "GBR"}},
+       rgbPixels,
+       8,
+       393,
+       393,
+       3},
+      {"hand-scanner", {{"hand-scanner", "true"}}, rgbPixels, 8, 216, -1, 3},
+      {"padded lines", {{"ppl-loss", "7"}}, rgbPixels, 8, 386, 393, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    start(c.config);
+    EXPECT_EQ(scan(flatbedUnit, 50, c.pixels, c.depth), "complete");
+    ASSERT_EQ(recorder.pages.size(), 1u);
+    auto info = qevtest::jpegInfo(recorder.pages[0]);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, c.width);
+    if (c.height > 0) {
+      EXPECT_EQ(info->height, c.height);
+    }
+    EXPECT_GT(info->height, 0);
+    EXPECT_EQ(info->components, c.components);
+    TearDown();
+    recorder.pages.clear();
+    fs::create_directories(folder);
+  }
+}
+
+// The same picture, whatever form its frames take: three-pass planes land in their own
+// colour, 16-bit samples scale to 8 bits, padded lines lose their padding only.
+TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
+  auto picture = [&](const std::map<std::string, std::string>& config, int pixels, int depth) {
+    start(config);
+    EXPECT_EQ(scan(flatbedUnit, 50, pixels, depth), "complete");
+    Image image = recorder.pages.empty() ? Image{} : decode(recorder.pages[0]);
+    TearDown();
+    recorder.pages.clear();
+    fs::create_directories(folder);
+    return image;
+  };
+  Image colour = picture({}, rgbPixels, 8);
+  Image gray = picture({}, 1, 8);
+  EXPECT_LT(difference(picture({{"three-pass", "true"}, {"three-pass-order", "BRG"}}, rgbPixels, 8),
+                       colour),
+            2);
+  // The colour pattern differs between depths; the grid does not.
+  std::map<std::string, std::string> grid = {{"test-picture", "Grid"}};
+  EXPECT_LT(difference(picture(grid, rgbPixels, 16), picture(grid, rgbPixels, 8)), 2);
+  EXPECT_LT(difference(picture(grid, 1, 16), picture(grid, 1, 8)), 2);
+  EXPECT_GT(difference(picture(grid, 1, 8), gray), 20);  // the pictures do differ
+  Image lineart = picture({}, 0, 8);
+  std::size_t between = 0;
+  for (unsigned char v : lineart.pixels) between += v > 40 && v < 215;
+  EXPECT_LT(between, lineart.pixels.size() / 50);  // black and white, but for JPEG's fringes
+}
+
+TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsText) {
+  struct Case {
+    const char* status;
+    const char* text;
+  } cases[] = {
+      {"SANE_STATUS_JAMMED", "Document feeder jammed"},
+      {"SANE_STATUS_COVER_OPEN", "Scanner cover is open"},
+      {"SANE_STATUS_IO_ERROR", "Error during device I/O"},  // the device is still there
+      {"SANE_STATUS_NO_MEM", "Out of memory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    start({{"read-status-code", std::string("\"") + c.status + "\""}});
+    EXPECT_EQ(scan(feederUnit, 50), std::string("complete: ") + c.text);
+    EXPECT_TRUE(recorder.pages.empty());
+    EXPECT_TRUE(fs::is_empty(folder));
+    TearDown();
+    fs::create_directories(folder);
+  }
+}
+
+TEST_F(SaneScanner, PageFilesNeverReplaceAnExistingFile) {
+  start();
+  std::ofstream(folder / "qev-incoming-0001.jpg") << "mine";
+  EXPECT_EQ(scan(flatbedUnit, 50), "complete");
+  ASSERT_EQ(recorder.pages.size(), 1u);
+  EXPECT_EQ(recorder.pages[0], (folder / "qev-incoming-0002.jpg").string());
+  std::ifstream mine(folder / "qev-incoming-0001.jpg");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(mine), {}), "mine");
+}
+
+TEST_F(SaneScanner, AMissingFolderCompletesWithTheSystemsText) {
+  start();
+  folder /= "missing";
+  EXPECT_EQ(scan(flatbedUnit, 50), "complete: No such file or directory");
+  folder = folder.parent_path();
+}
+
+TEST_F(SaneScanner, ClosedSessionsOpenAgain) {
+  start();
+  EXPECT_EQ(scan(flatbedUnit, 50), "complete");
+  device->requestCloseSession();
+  EXPECT_EQ(scan(flatbedUnit, 50), "complete");
+  EXPECT_EQ(recorder.pages.size(), 2u);
+}
+
+}  // namespace
+}  // namespace qev

@@ -1,0 +1,318 @@
+// The worker's half of a SANE device: opening, selecting a source, scanning a batch of
+// pages and closing. Every function here runs on the worker thread.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli/names.h"
+#include "platform/run_loop.h"
+#include "platform/sane_device.h"
+#include "platform/sane_encoder.h"
+#include "platform/sane_worker.h"
+
+namespace qev {
+
+namespace {
+
+// Reads in a row that may return nothing before the device counts as lost.
+constexpr int emptyReadsLimit = 100;
+
+constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
+
+std::optional<FrameFormat> formatOf(SANE_Frame frame) {
+  switch (frame) {
+    case SANE_FRAME_GRAY:
+      return FrameFormat::gray;
+    case SANE_FRAME_RGB:
+      return FrameFormat::rgb;
+    case SANE_FRAME_RED:
+      return FrameFormat::red;
+    case SANE_FRAME_GREEN:
+      return FrameFormat::green;
+    case SANE_FRAME_BLUE:
+      return FrameFormat::blue;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool allows(const SANE_Option_Descriptor& option, SANE_Word value) {
+  if (option.constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+    const SANE_Word* list = option.constraint.word_list;
+    return std::find(list + 1, list + 1 + list[0], value) != list + 1 + list[0];
+  }
+  if (option.constraint_type == SANE_CONSTRAINT_RANGE) {
+    return value >= option.constraint.range->min && value <= option.constraint.range->max;
+  }
+  return true;
+}
+
+}  // namespace
+
+DeviceCore::Handle::~Handle() {
+  if (handle != nullptr) sane_close(handle);
+}
+
+DeviceCore::DeviceCore(DeviceInfo info, RunLoop& loop, SaneWorker& worker)
+    : info(std::move(info)), loop(loop), worker(worker) {}
+
+DeviceCore::~DeviceCore() { close(); }
+
+template <class F>
+void DeviceCore::tell(F f) {
+  loop.post([who = owner, f = std::move(f)]() mutable {
+    if (auto device = who.lock()) f(*device);
+  });
+}
+
+void DeviceCore::open() {
+  if (!handle) {
+    SANE_Handle h = nullptr;
+    SANE_Status status = sane_open(info.name.c_str(), &h);
+    if (status != SANE_STATUS_GOOD) {
+      return tell([error = Error{describe(status)}](SaneDevice& d) { d.opened(error, {}); });
+    }
+    handle = std::make_unique<Handle>();
+    handle->handle = h;
+    ++worker.openSessions;
+    options = std::make_unique<SaneOptions>(h);
+    auto list = options->strings("source");
+    sources.reset();
+    if (list) sources = sortSources(*list);
+  }
+  tell([units = unitTypes(sources, info.type)](SaneDevice& d) { d.opened(std::nullopt, units); });
+}
+
+void DeviceCore::select(unsigned type) {
+  UnitInfo unit;
+  unit.type = type;
+  std::optional<Error> error;
+  if (!handle) {
+    error = Error{describe(SANE_STATUS_INVAL)};
+  } else {
+    std::optional<std::string> spelling;
+    if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
+    if (spelling && options->settable("source")) {
+      SANE_Status status = options->setString("source", *spelling);
+      if (status != SANE_STATUS_GOOD) error = Error{describe(status)};
+    }
+  }
+  if (!error) {
+    if (const SANE_Option_Descriptor* r = options->find("resolution")) {
+      unit.supported = resolutionsOf(*r);
+    }
+    for (std::int64_t dpi : commonResolutions) {
+      if (unit.supported.contains(dpi)) unit.preferred.add(dpi);
+    }
+    const SANE_Option_Descriptor* duplex = options->find("duplex");
+    unit.duplex = (sources && sources->duplex) || (duplex && duplex->type == SANE_TYPE_BOOL);
+    auto x = options->range("br-x"), y = options->range("br-y");
+    if (x && y) unit.physical = {x->second, y->second};
+  }
+  tell([unit = std::move(unit), error](SaneDevice& d) { d.selected(unit, error); });
+}
+
+void DeviceCore::close() {
+  if (handle) {
+    sane_cancel(handle->handle);
+    options.reset();
+    handle.reset();
+    --worker.openSessions;
+  }
+  closing = false;
+}
+
+std::optional<Error> DeviceCore::apply(const ScanJob& job, int& density) {
+  auto check = [](SANE_Status status) -> std::optional<Error> {
+    if (status == SANE_STATUS_GOOD) return std::nullopt;
+    return Error{describe(status)};
+  };
+  std::optional<Error> error;
+  if (sources && options->settable("source")) {
+    bool flatbed = job.unit == flatbedUnit;
+    auto wanted = flatbed ? sources->flatbed
+                          : (job.duplex && sources->duplex ? sources->duplex : sources->feeder);
+    if (wanted) error = check(options->setString("source", *wanted));
+  }
+  if (auto modes = options->strings("mode"); !error && modes && options->settable("mode")) {
+    if (auto mode = modeFor(*modes, job.pixelType))
+      error = check(options->setString("mode", *mode));
+  }
+  if (const SANE_Option_Descriptor* d = options->settable("depth"); !error && d) {
+    // Black and white is one bit a pixel, also where it is a depth of the gray mode.
+    SANE_Word depth = job.pixelType == 0 ? 1 : job.depth;
+    if (d->type == SANE_TYPE_INT && allows(*d, depth)) {
+      error = check(options->setNumber("depth", depth));
+    }
+  }
+  if (!error && job.dpi && options->settable("resolution")) {
+    error = check(options->setNumber("resolution", static_cast<double>(*job.dpi)));
+  }
+  // The area: the session's for a flatbed, the whole range for a feeder.
+  auto x = options->range("br-x"), y = options->range("br-y");
+  auto left = options->range("tl-x"), top = options->range("tl-y");
+  if (!error && x && y && left && top) {
+    double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
+    // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
+    bool given = job.area && job.area->width > 0 && job.area->height > 0;
+    if (job.unit == flatbedUnit && given) {
+      tlx = std::clamp(job.area->x, left->first, left->second);
+      tly = std::clamp(job.area->y, top->first, top->second);
+      brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
+      bry = std::clamp(job.area->y + job.area->height, y->first, y->second);
+    }
+    std::pair<const char*, double> area[] = {
+        {"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
+    for (const auto& [name, value] : area) {
+      if (!error && options->settable(name)) error = check(options->setNumber(name, value));
+    }
+  }
+  if (const SANE_Option_Descriptor* d = options->settable("duplex");
+      !error && d && d->type == SANE_TYPE_BOOL && !(sources && sources->duplex)) {
+    error = check(options->setNumber("duplex", job.unit == feederUnit && job.duplex ? 1 : 0));
+  }
+  auto set = options->number("resolution");
+  density = set ? static_cast<int>(*set) : static_cast<int>(job.dpi.value_or(0));
+  return error;
+}
+
+std::optional<Error> DeviceCore::createPage(const ScanJob& job, int& fd, std::string& path) {
+  // Never replaces a file: a name that is taken is skipped.
+  for (int tries = 0; tries < 100000; ++tries) {
+    char number[32];
+    std::snprintf(number, sizeof number, "-%04d.jpg", nextFile++);
+    path = join(job.folder, job.document + number);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) return std::nullopt;
+    if (errno != EEXIST) return systemError(errno);
+  }
+  return systemError(EEXIST);
+}
+
+SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
+  SANE_Handle h = handle->handle;
+  int empty = 0;  // reads in a row that gave nothing
+  for (;;) {
+    SANE_Parameters p{};
+    SANE_Status status = sane_get_parameters(h, &p);
+    if (status != SANE_STATUS_GOOD) return status;
+    auto format = formatOf(p.format);
+    if (!format) return SANE_STATUS_UNSUPPORTED;
+    encoder.beginFrame({.format = *format,
+                        .last = p.last_frame != SANE_FALSE,
+                        .bytesPerLine = p.bytes_per_line,
+                        .pixels = p.pixels_per_line,
+                        .lines = p.lines,
+                        .depth = p.depth});
+    for (;;) {
+      if (closing || encoder.failure()) return SANE_STATUS_CANCELLED;
+      auto data = encoder.buffer();
+      std::size_t used = 0;
+      while (used < data.size()) {
+        SANE_Int n = 0;
+        status = sane_read(h, data.data() + used, static_cast<SANE_Int>(data.size() - used), &n);
+        if (status != SANE_STATUS_GOOD) break;
+        if (n > 0) {
+          used += static_cast<std::size_t>(n);
+          empty = 0;
+          continue;
+        }
+        // A blocking read returns data or a status. The net backend answers a connection
+        // that its server closed with nothing, again and again: that is a lost device.
+        if (++empty >= emptyReadsLimit) {
+          status = SANE_STATUS_IO_ERROR;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      if (used > 0) encoder.push(std::move(data), used);
+      if (status == SANE_STATUS_EOF) break;
+      if (status != SANE_STATUS_GOOD) return status;
+    }
+    encoder.endFrame();
+    if (p.last_frame) return SANE_STATUS_GOOD;
+    status = sane_start(h);
+    if (status != SANE_STATUS_GOOD) return status;
+  }
+}
+
+// After an I/O error: whether the device has gone away. The handle is of no more use and is
+// closed. For a network device SANE is started afresh when nothing else is open, since the
+// net backend keeps the connection that its server dropped and fails (even crashes) when
+// asked for devices over it.
+bool DeviceCore::lost() {
+  close();
+  if (info.name.rfind("net:", 0) == 0 && worker.openSessions == 0) worker.restart();
+  const SANE_Device** list = nullptr;
+  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return false;
+  for (; *list != nullptr; ++list) {
+    if ((*list)->name != nullptr && info.name == (*list)->name) return false;
+  }
+  return true;
+}
+
+void DeviceCore::scan(const ScanJob& job) {
+  auto complete = [this](std::optional<Error> error) {
+    tell([error = std::move(error)](SaneDevice& d) { d.completed(error); });
+  };
+  if (!handle) return complete(Error{describe(SANE_STATUS_INVAL)});
+  SANE_Handle h = handle->handle;
+  int density = 0;
+  if (auto error = apply(job, density)) return complete(error);
+
+  PageEncoder encoder([who = owner, loop = &loop](const std::string& path) {
+    loop->post([who, path] {
+      if (auto device = who.lock()) device->scanned(path);
+    });
+  });
+  std::optional<Error> error;
+  SANE_Status failed = SANE_STATUS_GOOD;
+  std::int64_t pages = 0;
+  while (!closing) {
+    // The file comes first: a scanner is not started for a page that has nowhere to go (and
+    // some backends do not take a cancel right after a start well).
+    int fd = -1;
+    std::string path;
+    int number = nextFile;
+    if ((error = createPage(job, fd, path))) break;
+    SANE_Status status = sane_start(h);
+    if (status != SANE_STATUS_GOOD) {
+      ::close(fd);
+      ::unlink(path.c_str());
+      nextFile = number;
+      // An empty feeder after a page is the normal end of a batch.
+      if (status != SANE_STATUS_NO_DOCS || pages == 0) failed = status;
+      break;
+    }
+    encoder.beginPage(fd, path, density);
+    status = readPage(encoder);
+    if (status != SANE_STATUS_GOOD) {
+      encoder.abortPage();
+      if (status != SANE_STATUS_CANCELLED || !encoder.failure()) failed = status;
+      break;
+    }
+    encoder.endPage();
+    ++pages;
+    if (job.unit == flatbedUnit) break;
+    // The next sheet starts without a cancel in between: a cancel can drop a duplex back side.
+  }
+  sane_cancel(h);
+  auto encoded = encoder.finish();
+  if (closing) return;  // the session is closing and wants no more answers
+  if (encoded) {
+    error = encoded;  // a file that could not be written stopped the scan
+  } else if (failed == SANE_STATUS_IO_ERROR && lost()) {
+    return tell([](SaneDevice& d) { d.removed(); });
+  } else if (failed != SANE_STATUS_GOOD) {
+    error = Error{describe(failed)};
+  }
+  complete(error);
+}
+
+}  // namespace qev

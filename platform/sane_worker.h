@@ -1,0 +1,66 @@
+#pragma once
+
+// The one thread on which the scanner service makes every SANE call. SANE is not thread-safe
+// and its calls block (discovery can take seconds while backends probe the network), so the
+// service queues its SANE work here, in order, and posts the outcomes to the main run loop
+// from here. The main thread never waits for SANE, except when a session is closed.
+//
+// SANE is initialised when the thread starts and ended when it stops. There is at most one
+// worker in the process: every browser and device shares it, and it stops once the last of
+// them is gone, after running everything still queued.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qev {
+
+class SaneWorker {
+ public:
+  // The process's worker, started when nobody holds one.
+  static std::shared_ptr<SaneWorker> shared();
+
+  SaneWorker();
+  ~SaneWorker();
+  SaneWorker(const SaneWorker&) = delete;
+  SaneWorker& operator=(const SaneWorker&) = delete;
+
+  // Runs `task` on the worker after everything posted before it. Safe from any thread.
+  void post(std::function<void()> task);
+
+  // Runs `task` on the worker about every `interval` between other tasks, for as long as it
+  // returns true.
+  void every(std::chrono::milliseconds interval, std::function<bool()> task);
+
+  // Sessions open on this worker: discovery pauses while there are any, since probing for
+  // devices can disturb a scan. Worker thread only.
+  int openSessions = 0;
+
+  // Ends SANE and starts it afresh, dropping whatever backends hold (the connections of the
+  // net backend among them). Worker thread only, with no session open.
+  void restart();
+
+ private:
+  struct Periodic {
+    std::chrono::milliseconds interval;
+    std::chrono::steady_clock::time_point due;
+    std::function<bool()> task;
+  };
+
+  void run();
+
+  std::mutex mutex;
+  std::condition_variable woken;
+  std::deque<std::function<void()>> tasks;
+  std::vector<Periodic> periodic;
+  bool stopping = false;
+  bool initialised = false;  // worker thread only
+  std::thread thread;
+};
+
+}  // namespace qev

@@ -1,0 +1,107 @@
+// Network scanners: saned serves SANE's test backend on 127.0.0.1 inside a network of the
+// test's own, and qev reaches it through SANE's net backend, as it would a scanner shared by
+// another machine.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "tests/jpeg_info.h"
+#include "tests/run.h"
+#include "tests/sane_setup.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qevtest::SaneConfig;
+
+// The client side: only the net backend, pointed at loopback.
+class Client : public SaneConfig {
+ public:
+  Client() : SaneConfig({}, {"net"}) { write("net.conf", "connect_timeout = 3\n127.0.0.1\n"); }
+};
+
+class Net : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!qevtest::privateNetwork()) GTEST_SKIP() << "needs root for a network of its own";
+  }
+};
+
+TEST_F(Net, ScannersSharedBySanedAreListedAndScanned) {
+  SaneConfig served;
+  qevtest::Saned saned(served);
+  ASSERT_TRUE(saned.running());
+  Client config;
+
+  auto list = qevtest::qev({"list", "--wait", "2"}, config.options());
+  EXPECT_EQ(list.status, 0);
+  ASSERT_EQ(list.events.size(), 3u) << list.out;
+  EXPECT_EQ(list.events[0], (nlohmann::json{{"event", "device"},
+                                            {"id", "net:127.0.0.1:test:0"},
+                                            {"name", "Noname frontend-tester"},
+                                            {"transport", "network"},
+                                            {"feeder", true},
+                                            {"flatbed", true}}));
+  EXPECT_EQ(list.events[1]["id"], "net:127.0.0.1:test:1");
+
+  qevtest::TempDir out;
+  auto scan =
+      qevtest::qev({"scan", "--device", "net:127.0.0.1:test:0", "--out", out.path(), "--dpi", "75"},
+                   config.options());
+  EXPECT_EQ(scan.status, 0);
+  EXPECT_EQ(scan.err, "");
+  auto files = qevtest::pageFiles(scan);
+  ASSERT_EQ(files.size(), 10u) << scan.out;
+  for (const auto& f : files) EXPECT_EQ(qevtest::jpegInfo(f)->width, 590);  // 200 mm, 75 dpi
+  EXPECT_EQ(scan.events.back(), (nlohmann::json{{"event", "done"}, {"pages", 10}}));
+}
+
+TEST_F(Net, AScannerThatGoesAwayMidScanIsReportedDisconnected) {
+  // Slow enough that saned is gone long before the first page is read.
+  SaneConfig served(std::map<std::string, std::string>{{"read-delay", "true"},
+                                                       {"read-delay-duration", "200000"}});
+  qevtest::Saned saned(served);
+  ASSERT_TRUE(saned.running());
+  Client config;
+  qevtest::TempDir out;
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(1500ms);
+    saned.stop();
+  });
+  auto scan = qevtest::qev({"scan", "--device", "net:127.0.0.1:test:0", "--out", out.path()},
+                           config.options(30s));
+  unplug.join();
+  EXPECT_EQ(scan.status, 1);
+  ASSERT_EQ(scan.events.size(), 2u) << scan.out;
+  EXPECT_EQ(scan.events[0]["event"], "opened");
+  EXPECT_EQ(scan.events[1],
+            (nlohmann::json{{"event", "error"}, {"message", "The scanner was disconnected."}}));
+  EXPECT_TRUE(qevtest::names(out / ".qev-incoming").empty());
+}
+
+// A server that accepts connections and never answers holds SANE inside discovery; the wait
+// of `list` is kept all the same.
+TEST_F(Net, ListEndsOnTimeWhileDiscoveryHangs) {
+  int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(6566);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 8), 0);
+  Client config;
+  auto run = qevtest::qev({"list", "--wait", "0.5"}, config.options(20s));
+  close(server);
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.events.size(), 1u) << run.out;
+  EXPECT_EQ(run.events[0], (nlohmann::json{{"event", "done"}}));
+  EXPECT_GE(run.times[0], 500ms);
+  EXPECT_LT(run.times[0], 3s);  // not held until SANE gives up
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "tests/sane_setup.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace qevtest {
+
+namespace fs = std::filesystem;
+
+SaneConfig::SaneConfig(const std::map<std::string, std::string>& changes,
+                       const std::vector<std::string>& backends) {
+  std::ifstream in(std::string(QEV_SOURCE_DIR) + "/tests/sane/test/test.conf");
+  std::ostringstream conf;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string key = line.substr(0, line.find(' '));
+    auto change = changes.find(key);
+    conf << (change == changes.end() ? line : key + " " + change->second) << "\n";
+  }
+  write("test.conf", conf.str());
+  std::string dll;
+  for (const auto& b : backends) dll += b + "\n";
+  write("dll.conf", dll);
+}
+
+void SaneConfig::write(const std::string& name, const std::string& text) const {
+  std::ofstream(dir / name) << text;
+}
+
+bool privateNetwork() {
+  if (unshare(CLONE_NEWNET) != 0) return false;
+  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  ifreq request{};
+  std::strcpy(request.ifr_name, "lo");
+  bool up = ioctl(s, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  up = up && ioctl(s, SIOCSIFFLAGS, &request) == 0;
+  close(s);
+  return up;
+}
+
+bool listening(int port, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(s);
+    if (ok) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+Saned::Saned(const SaneConfig& config) {
+  config.write("saned.conf", "127.0.0.1\n");
+  std::vector<std::string> args = {"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "SANE_CONFIG_DIR=", 16) != 0) env.emplace_back(*e);
+  }
+  env.push_back("SANE_CONFIG_DIR=" + config.path());
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, "saned", &actions, &attributes, argv.data(), envp.data()) == 0) {
+    group = pid;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (running() && !listening(6566, 5)) stop();
+}
+
+Saned::~Saned() { stop(); }
+
+void Saned::stop() {
+  if (group <= 0) return;
+  kill(-group, SIGKILL);  // saned and the children it forked for connections
+  waitpid(group, nullptr, 0);
+  group = -1;
+}
+
+std::vector<std::string> pageFiles(const Run& run) {
+  std::vector<std::string> files;
+  for (const auto& e : run.events) {
+    if (e.value("event", "") == "page") files.push_back(e.value("file", ""));
+  }
+  return files;
+}
+
+std::vector<std::string> names(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+    out.push_back(entry.path().filename().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace qevtest

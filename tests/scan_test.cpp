@@ -1,0 +1,152 @@
+// `scan` through the real binary against SANE's test backend: the events a caller reads, the
+// page files it finds, and the failures it is told about.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "tests/jpeg_info.h"
+#include "tests/run.h"
+#include "tests/sane_setup.h"
+
+namespace {
+
+using qevtest::jpegInfo;
+using qevtest::SaneConfig;
+namespace fs = std::filesystem;
+
+qevtest::Run scan(const SaneConfig& config, const std::string& out,
+                  std::vector<std::string> more = {}) {
+  std::vector<std::string> args = {"scan", "--device", "test:0", "--out", out};
+  args.insert(args.end(), more.begin(), more.end());
+  return qevtest::qev(args, config.options());
+}
+
+TEST(Scan, FeederDeliversItsTenPagesThenDone) {
+  SaneConfig config;
+  qevtest::TempDir out;
+  auto run = scan(config, out.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(run.events.size(), 12u) << run.out;
+  EXPECT_EQ(run.events[0],
+            (nlohmann::json{{"event", "opened"}, {"name", "Noname frontend-tester"}}));
+  std::regex name(R"(QEV_\d{8}_\d{6}_(\d{4})\.jpg)");
+  for (int n = 1; n <= 10; ++n) {
+    SCOPED_TRACE(n);
+    const auto& page = run.events[static_cast<std::size_t>(n)];
+    EXPECT_EQ(page["event"], "page");
+    EXPECT_EQ(page["n"], n);
+    fs::path file = page.value("file", "");
+    EXPECT_EQ(file.parent_path(), fs::path(out.path()));
+    std::smatch m;
+    std::string base = file.filename().string();
+    ASSERT_TRUE(std::regex_match(base, m, name)) << base;
+    EXPECT_EQ(std::stoi(m[1]), n);
+    auto info = jpegInfo(file);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, 2362);  // the feeder's whole 200 mm at 300 dpi
+    EXPECT_EQ(info->height, 2362);
+    EXPECT_EQ(info->components, 3);
+  }
+  EXPECT_EQ(run.events[11], (nlohmann::json{{"event", "done"}, {"pages", 10}}));
+  EXPECT_TRUE(qevtest::names(out / ".qev-incoming").empty());
+}
+
+TEST(Scan, ResolutionChoiceShowsInThePixelSize) {
+  struct Case {
+    const char* dpi;
+    int pixels;  // of the whole 200 mm glass
+    int density;
+  } cases[] = {
+      {"100", 787, 100},
+      {"150", 1181, 150},
+      {"0", 7, 1},        // the smallest supported
+      {"5000", 590, 75},  // none at or above: the smallest preferred
+  };
+  SaneConfig config;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    qevtest::TempDir out;
+    auto run = scan(config, out.path(), {"--source", "flatbed", "--dpi", c.dpi});
+    EXPECT_EQ(run.status, 0);
+    auto files = qevtest::pageFiles(run);
+    ASSERT_EQ(files.size(), 1u) << run.out;  // a flatbed scans one page
+    auto info = jpegInfo(files[0]);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, c.pixels);
+    EXPECT_EQ(info->height, c.pixels);
+    EXPECT_EQ(info->density, c.density);
+    EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "done"}, {"pages", 1}}));
+  }
+}
+
+TEST(Scan, EveryFrameKindIsDelivered) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> config;
+    int width;
+  } cases[] = {
+      {"three-pass", {{"three-pass", "true"}}, 787},
+      {"three-pass, other order", {{"three-pass", "true"}, {"three-pass-order", "BGR"}}, 787},
+      {"hand-scanner: height unknown", {{"hand-scanner", "true"}}, 433},  // 11 cm wide
+      {"pixels lost at the line ends", {{"ppl-loss", "7"}}, 780},
+      {"small reads", {{"read-limit", "true"}, {"read-limit-size", "997"}}, 787},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SaneConfig config(c.config);
+    qevtest::TempDir out;
+    auto run = scan(config, out.path(), {"--source", "flatbed", "--dpi", "100"});
+    EXPECT_EQ(run.status, 0);
+    auto files = qevtest::pageFiles(run);
+    ASSERT_EQ(files.size(), 1u) << run.out;
+    auto info = jpegInfo(files[0]);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, c.width);
+    EXPECT_GT(info->height, 0);
+    EXPECT_EQ(info->components, 3);
+  }
+}
+
+TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
+  struct Case {
+    const char* status;
+    const char* message;
+  } cases[] = {
+      {"SANE_STATUS_JAMMED", "The scan stopped: Document feeder jammed"},
+      {"SANE_STATUS_COVER_OPEN", "The scan stopped: Scanner cover is open"},
+      {"SANE_STATUS_NO_DOCS", "The scan stopped: Document feeder out of documents"},
+      {"SANE_STATUS_IO_ERROR", "The scan stopped: Error during device I/O"},
+      {"SANE_STATUS_ACCESS_DENIED", "The scan stopped: Access to resource has been denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    SaneConfig config({{"read-status-code", std::string("\"") + c.status + "\""}});
+    qevtest::TempDir out;
+    auto run = scan(config, out.path());
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.events.size(), 2u) << run.out;
+    EXPECT_EQ(run.events[0]["event"], "opened");
+    EXPECT_EQ(run.events[1], (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+    EXPECT_EQ(qevtest::names(out.path()), std::vector<std::string>{".qev-incoming"});
+    EXPECT_TRUE(qevtest::names(out / ".qev-incoming").empty());
+  }
+}
+
+TEST(Scan, AFileLeftInTheStagingFolderIsNeverReplaced) {
+  SaneConfig config;
+  qevtest::TempDir out;
+  fs::create_directories(out / ".qev-incoming");
+  std::ofstream(out / ".qev-incoming/qev-incoming-0001.jpg") << "left from before";
+  auto run = scan(config, out.path(), {"--source", "flatbed", "--dpi", "50"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(qevtest::pageFiles(run).size(), 1u);
+  EXPECT_TRUE(jpegInfo(qevtest::pageFiles(run)[0]));
+  std::ifstream kept(out / ".qev-incoming/qev-incoming-0001.jpg");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "left from before");
+}
+
+}  // namespace
