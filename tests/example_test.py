@@ -13,9 +13,9 @@ import tempfile
 import time
 
 
-def run(example, qev, args):
+def run(example, qev, args, extra=None):
     """Runs the example; returns its status and its output lines with their arrival times."""
-    env = dict(os.environ, QEV=qev)
+    env = dict(os.environ, QEV=qev, **(extra or {}))
     env.pop("PYTHONUNBUFFERED", None)  # the example must flush its progress itself
     start = time.monotonic()
     with subprocess.Popen([sys.executable, example, *args], stdout=subprocess.PIPE,
@@ -65,6 +65,22 @@ def main(argv):
             if lines[-1][0] - lines[0][0] < 0.3:
                 failures.append("simulate: page 1 was shown only at the end of the run")
         cases.append("simulate")
+
+        # A scan of SANE's test scanner, from its flatbed: one page.
+        scans = os.path.join(folder, "scans")
+        status, lines, _ = run(example, qev, ["scan", "--device", "test:0", "--out", scans,
+                                              "--source", "flatbed", "--dpi", "50"],
+                               {"SANE_CONFIG_DIR": str(source / "tests" / "sane" / "test")})
+        texts = [text for _, text in lines]
+        patterns = ["scanning with Noname frontend-tester",
+                    "page 1: " + re.escape(scans) + r"/QEV_\d{8}_\d{6}_0001\.jpg", "done: 1 page",
+                    "exit status 0"]
+        if status != 0 or len(texts) != len(patterns) or not all(
+                re.fullmatch(p, t) for p, t in zip(patterns, texts)):
+            failures.append(f"scan: status {status}, output {texts}")
+        elif not os.path.isfile(texts[1].split(": ", 1)[1]):
+            failures.append(f"scan: no file for {texts[1]!r}")
+        cases.append("scan")
 
     for failure in failures:
         print(failure)
