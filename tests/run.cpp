@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,25 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
   for (auto& t : texts) out.push_back(t.data());
   out.push_back(nullptr);
   return out;
+}
+
+// Appends the lines of one run to events/<test>-<pid>.jsonl under the build folder, where
+// the events.schema test checks every line that the end-to-end tests saw.
+void record(const std::vector<std::string>& lines) {
+  std::string name = "run";
+  if (const auto* test = ::testing::UnitTest::GetInstance()->current_test_info()) {
+    name = (std::string(test->test_suite_name()) + "." + test->name()).substr(0, 160);
+  }
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  std::string folder = std::string(QEV_BUILD_DIR) + "/events";
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  std::ofstream log(folder + "/" + name + "-" + std::to_string(getpid()) + ".jsonl",
+                    std::ios::app | std::ios::binary);
+  for (const auto& line : lines) log << line << '\n';
+  if (!log) ADD_FAILURE() << "could not record the event lines in " << folder;
 }
 
 }  // namespace
@@ -129,6 +149,7 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   EXPECT_EQ(pending, "") << "output does not end in a line feed";
+  record(run.lines);
   for (const auto& line : run.lines) {
     try {
       run.events.push_back(nlohmann::json::parse(line));

@@ -1,0 +1,92 @@
+#!/usr/bin/python3
+"""Runs examples/scan.py against the real qev, as a reader of its documentation would.
+
+    example_test.py QEV_BINARY SOURCE_FOLDER SCRATCH_FOLDER
+"""
+
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def run(example, qev, args, extra=None):
+    """Runs the example; returns its status and its output lines with their arrival times."""
+    env = dict(os.environ, QEV=qev, **(extra or {}))
+    env.pop("PYTHONUNBUFFERED", None)  # the example must flush its progress itself
+    start = time.monotonic()
+    with subprocess.Popen([sys.executable, example, *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, env=env) as process:
+        lines = [(time.monotonic() - start, line.decode().rstrip("\n"))
+                 for line in iter(process.stdout.readline, b"")]
+        status = process.wait()
+    return status, lines, time.monotonic() - start
+
+
+def main(argv):
+    qev, source, scratch = argv[1], pathlib.Path(argv[2]), pathlib.Path(argv[3])
+    example = str(source / "examples" / "scan.py")
+    scratch.mkdir(parents=True, exist_ok=True)
+    failures = []
+    with tempfile.TemporaryDirectory(dir=scratch) as folder:
+        out = os.path.join(folder, "pages")
+        cases = [
+            # name, qev, arguments, status, lines that must appear, in this order
+            ("usage error", qev, [], 1,
+             ["failed: Use list, scan or simulate.", "exit status 1"]),
+            ("scan without a folder", qev, ["scan", "--device", "test:0"], 1,
+             ["failed: Name a scanner and a folder.", "exit status 1"]),
+            ("no qev", os.path.join(folder, "missing"), ["simulate"], 127,
+             ["cannot run " + os.path.join(folder, "missing")
+              + ": No such file or directory; set QEV to the qev binary"]),
+        ]
+        for name, binary, args, want_status, want in cases:
+            status, lines, _ = run(example, binary, args)
+            texts = [text for _, text in lines]
+            if status != want_status or texts != want:
+                failures.append(f"{name}: status {status}, output {texts}")
+        # A real run: each page is shown when it is made, not when qev ends. qev pauses 0.3 s
+        # after every page, so page 1 must show at least that long before the end.
+        status, lines, _ = run(example, qev, ["simulate", "--out", out, "--pages", "2"])
+        texts = [text for _, text in lines]
+        page = re.escape(out) + r"/QEV_\d{8}_\d{6}_000%d\.jpg"
+        patterns = ["page 1: " + page % 1, "page 2: " + page % 2, "done: 2 pages",
+                    "exit status 0"]
+        if status != 0 or len(texts) != len(patterns) or not all(
+                re.fullmatch(p, t) for p, t in zip(patterns, texts)):
+            failures.append(f"simulate: status {status}, output {texts}")
+        else:
+            for text in texts[:2]:
+                if not os.path.isfile(text.split(": ", 1)[1]):
+                    failures.append(f"simulate: no file for {text!r}")
+            if lines[-1][0] - lines[0][0] < 0.3:
+                failures.append("simulate: page 1 was shown only at the end of the run")
+        cases.append("simulate")
+
+        # A scan of SANE's test scanner, from its flatbed: one page.
+        scans = os.path.join(folder, "scans")
+        status, lines, _ = run(example, qev, ["scan", "--device", "test:0", "--out", scans,
+                                              "--source", "flatbed", "--dpi", "50"],
+                               {"SANE_CONFIG_DIR": str(source / "tests" / "sane" / "test")})
+        texts = [text for _, text in lines]
+        patterns = ["scanning with Noname frontend-tester",
+                    "page 1: " + re.escape(scans) + r"/QEV_\d{8}_\d{6}_0001\.jpg", "done: 1 page",
+                    "exit status 0"]
+        if status != 0 or len(texts) != len(patterns) or not all(
+                re.fullmatch(p, t) for p, t in zip(patterns, texts)):
+            failures.append(f"scan: status {status}, output {texts}")
+        elif not os.path.isfile(texts[1].split(": ", 1)[1]):
+            failures.append(f"scan: no file for {texts[1]!r}")
+        cases.append("scan")
+
+    for failure in failures:
+        print(failure)
+    print(f"{len(cases)} cases, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

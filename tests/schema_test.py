@@ -1,0 +1,91 @@
+#!/usr/bin/python3
+"""Proves that docs/events.schema.json (through schema_check.py) takes every kind of event
+line qev writes and refuses lines that are wrong in the ways a caller would trip over.
+
+    schema_test.py SCHEMA MANUAL_PAGE
+
+It also checks that the manual page lists every message the schema allows.
+"""
+
+import pathlib
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import schema_check  # noqa: E402
+
+VALID = [
+    rb'{"event":"device","id":"test:0","name":"Noname frontend-tester","transport":"virtual","feeder":true,"flatbed":true}',
+    rb'{"flatbed":false,"feeder":false,"transport":"","name":"Scanner","id":"","event":"device"}',
+    rb'{"event":"device","id":"net:127.0.0.1:test:0","name":"Caf\u00e9 \"A\"","transport":"network","feeder":true,"flatbed":false}',
+    rb'{"event":"opened","name":""}',
+    rb'{"event":"page","file":"\/tmp\/out\/QEV_20250103_140509_0003.jpg","n":3}',
+    rb'{"n":12345,"file":"out\/QEV_20250103_140509_12345.jpg","event":"page"}',
+    rb'{"event":"page","file":"out\/.qev-incoming\/qev-incoming-0001.jpg","n":1}',
+    rb'{"event":"page","file":"QEV_20250103_140509_0001.jpg.part","n":1}',
+    rb'{"event":"page","file":"QEV_20250103_140509_0001.jpg.12.part","n":1}',
+    rb'{"event":"done"}',
+    rb'{"event":"done","pages":0}',
+    rb'{"event":"error","message":"Use list, scan or simulate."}',
+    rb'{"event":"error","message":"The scan stopped: "}',
+    rb'{"event":"error","message":"The scan stopped: Document feeder jammed"}',
+    rb'{"event":"error","message":"Could not write a test page: No space left on device"}',
+    '{"event":"opened","name":"Caf\u00e9 \u2603"}'.encode("utf-8"),
+]
+
+INVALID = [
+    (rb'{"event":"device","id":"test:0","name":"x","transport":"virtual","feeder":true}', "missing flatbed"),
+    (rb'{"event":"device","id":"test:0","name":"x","transport":"virtual","feeder":1,"flatbed":0}', "1 and 0 for Booleans"),
+    (rb'{"event":"device","id":"test:0","name":"x","transport":"bluetooth","feeder":true,"flatbed":true}', "unknown transport"),
+    (rb'{"event":"opened"}', "opened without name"),
+    (rb'{"event":"opened","name":"x","pages":1}', "a member of another kind"),
+    (rb'{"event":"page","file":"a.jpg","n":0}', "page 0"),
+    (rb'{"event":"page","file":"a.jpg","n":"1"}', "number as text"),
+    (rb'{"event":"page","file":"a.jpg","n":1.0}', "number with a fraction"),
+    (rb'{"event":"page","file":"a.jpg","n":1e0}', "number with an exponent"),
+    (rb'{"event":"page","file":"a.png","n":1}', "not a JPEG name"),
+    (rb'{"event":"page","file":"a.jpg.x.part","n":1}', "not a partial file"),
+    (rb'{"event":"page","n":1}', "page without file"),
+    (rb'{"event":"done","pages":-1}', "negative count"),
+    (rb'{"event":"done","pages":null}', "null"),
+    (rb'{"event":"error"}', "error without message"),
+    (rb'{"event":"error","message":"Something broke."}', "a message qev never writes"),
+    (rb'{"event":"error","message":"The scan stopped"}', "a prefix without its colon"),
+    (rb'{"event":"progress","n":1}', "unknown kind"),
+    (rb'{"n":1}', "no event member"),
+    (rb'{"event":"done","event":"done"}', "a member twice"),
+    (rb'["done"]', "not an object"),
+    (rb'{"event":"done"', "not JSON"),
+    (rb'{"event":"done","pages":NaN}', "NaN"),
+    (b'{"event":"opened","name":"\xff"}', "not UTF-8"),
+]
+
+
+def main(argv):
+    checker = schema_check.Checker(argv[1])
+    failures = 0
+    for line in VALID:
+        why = checker.problem(line)
+        if why is not None:
+            failures += 1
+            print(f"refused a valid line: {line!r}: {why}")
+    for line, case in INVALID:
+        if checker.problem(line) is None:
+            failures += 1
+            print(f"took an invalid line ({case}): {line!r}")
+    print(f"{len(VALID)} valid and {len(INVALID)} invalid lines, {failures} wrong answers")
+
+    with open(argv[2], encoding="utf-8") as f:
+        page = f.read().replace("\\-", "-")
+    allowed = checker.schema["$defs"]["message"]["anyOf"]
+    messages = list(allowed[0]["enum"])
+    prefixes = allowed[1]["pattern"].removeprefix("^(").removesuffix("): ").split("|")
+    messages += [prefix + ": " for prefix in prefixes]
+    for message in messages:
+        if message not in page:
+            failures += 1
+            print(f"the manual page does not list {message!r}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
