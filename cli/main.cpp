@@ -27,9 +27,9 @@ Commands realCommands(RunLoop& loop) {
             auto painter = newPainter();
             simulate(out, pages, *painter, sleepFor);
           },
-      .list = [&loop](double wait) { list(loop, newDeviceBrowser(loop), wait); },
+      .list = [&loop](double wait) { list(loop, newDeviceBrowser(loop, true), wait); },
       .scan =
-          [&loop](const ScanRequest& request) { runScan(loop, newDeviceBrowser(loop), request); },
+          [&loop](const ScanRequest& request) { runScan(loop, newDeviceBrowser(loop, false), request); },
   };
 }
 

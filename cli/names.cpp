@@ -21,13 +21,5 @@ std::string pageName(std::int64_t n) {
   return "QEV_" + stamp + "_" + number + ".jpg";
 }
 
-std::string join(std::string_view folder, std::string_view name) {
-  if (folder.empty()) return std::string(name);
-  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
-  std::string path(folder);
-  if (path != "/") path += '/';
-  path += name;
-  return path;
-}
 
 }  // namespace qev

@@ -17,8 +17,4 @@ std::string makeStamp(std::time_t when);
 // "QEV_" + stamp + "_" + n with at least four digits + ".jpg".
 std::string pageName(std::int64_t n);
 
-// `folder` and `name` joined with exactly one '/': "" gives `name`, "/" gives "/name",
-// trailing '/'s of the folder are not doubled; the folder text is otherwise kept as given.
-std::string join(std::string_view folder, std::string_view name);
-
 }  // namespace qev

@@ -1,4 +1,5 @@
 #include "cli/names.h"
+#include "platform/files.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 namespace qev {
 
-// The text with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD.
-// Arguments and scanner texts pass through here so that every event can be written.
-std::string validUtf8(std::string_view text);
 
 // Texts are equal when their canonical (NFC) forms are equal; letter case counts.
 bool sameText(std::string_view a, std::string_view b);

@@ -7,10 +7,15 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/error.h"
 
 namespace qev {
+
+// `folder` and `name` joined with exactly one '/': "" gives `name`, "/" gives "/name",
+// trailing '/'s of the folder are not doubled; the folder text is otherwise kept as given.
+std::string join(std::string_view folder, std::string_view name);
 
 // Creates the folder and any missing parents; a folder that exists already is success.
 std::optional<Error> makeFolder(const std::string& path);

@@ -110,4 +110,13 @@ std::optional<Error> move(const std::string& from, const std::string& to) {
   return std::nullopt;
 }
 
+std::string join(std::string_view folder, std::string_view name) {
+  if (folder.empty()) return std::string(name);
+  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+  std::string path(folder);
+  if (path != "/") path += '/';
+  path += name;
+  return path;
+}
+
 }  // namespace qev

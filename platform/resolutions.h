@@ -21,10 +21,13 @@ class Resolutions {
   std::optional<std::int64_t> atLeast(std::int64_t value) const;
   std::optional<std::int64_t> smallest() const;
 
- private:
   struct Range {
     std::int64_t min, max, step;
   };
+  // The ranges as added, for passing the set on.
+  const std::vector<Range>& parts() const { return ranges; }
+
+ private:
   std::vector<Range> ranges;
 };
 

@@ -141,7 +141,12 @@ class DeviceBrowser {
   virtual void start() = 0;
 };
 
-// The platform's scanner service, posting its callbacks to `loop`.
-std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop);
+// The platform's scanner service, posting its callbacks to `loop`. With `probe`, the service
+// may open devices briefly to learn their units (for a listing); without, it opens only the
+// device a session asks for.
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
+
+// The service's description of a request that the user stopped.
+Error cancelledError();
 
 }  // namespace qev

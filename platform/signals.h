@@ -8,11 +8,11 @@
 //   `onStop` is posted to the run loop instead and runs on the loop's thread like any other
 //   callback. A second one of the same signal ends the process as usual, so a run that does
 //   not stop when asked can still be ended.
-// - The signal handler only records the signal and wakes a thread of the StopSignals
-//   through a pipe; that thread does the posting. Nothing else happens inside the handler.
-// - Libraries may reset those signals' actions behind its back (some scanner backends do,
-//   whenever they start a thread): the StopSignals puts its handler back within a few
-//   milliseconds, until the first signal has arrived.
+// - The signal handler only writes the signal's number to a pipe; a thread of the
+//   StopSignals reads it, puts the default actions back and does the posting. Nothing else
+//   happens inside the handler.
+// - No library in qev's process touches these actions: scanner backends, which do, run in
+//   the driver host (platform/host/host.h).
 // - One StopSignals at a time. Its destruction restores the actions it replaced.
 
 #include <functional>

@@ -59,23 +59,6 @@ TEST(StopSignals, EndingTheWatchRestoresTheFormerActions) {
   ::signal(SIGTERM, SIG_DFL);
 }
 
-// A scanner backend reset SIGTERM to its default action at every page, and a caller's
-// SIGTERM then ended the run without a word.
-TEST(StopSignals, AHandlerThatALibraryResetsIsPutBack) {
-  RunLoop loop;
-  int stops = 0;
-  StopSignals stop(loop, [&] {
-    ++stops;
-    loop.interrupt();
-  });
-  ::signal(SIGTERM, SIG_DFL);
-  for (int i = 0; i < 500 && handlerOf(SIGTERM) == SIG_DFL; ++i) std::this_thread::sleep_for(1ms);
-  ASSERT_NE(handlerOf(SIGTERM), SIG_DFL);
-  ASSERT_EQ(::raise(SIGTERM), 0);
-  EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 5s));
-  EXPECT_EQ(stops, 1);
-}
-
 // Scanner backends switch SIGPIPE to its default action while they start threads; a reader
 // that went away then ended the run in the middle of a batch.
 TEST(BrokenPipe, AWriteToAReaderThatWentAwayFailsWhateverTheAction) {

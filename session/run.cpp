@@ -1,5 +1,6 @@
 #include "session/run.h"
 
+#include "cli/event.h"
 #include "discovery/browser.h"
 #include "platform/signals.h"
 #include "session/scan.h"
@@ -10,11 +11,17 @@ void runScan(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, const ScanRe
              const LookupTimes& times) {
   // Both live, the browser still browsing, until the process ends inside the loop.
   Browser browser(std::move(service), loop);
+  // Ctrl-C or a caller's SIGTERM stops the run at any moment: during the lookup at once, once
+  // the session exists through the scanner, which cancels, closes and completes with its
+  // cancellation error, ending the run like any failed scan.
+  Scan* session = nullptr;
+  StopSignals stop(loop, [&session] {
+    if (session == nullptr) fail("The scan stopped: " + cancelledError().description);
+    session->device->requestCancel();
+  });
   Scan scan(lookup(loop, browser, request.device, times), request.out, request.source,
             request.duplex, request.dpi);
-  // Ctrl-C or a caller's SIGTERM stops the scan: the scanner cancels, closes and completes
-  // with its cancellation error, which ends the run like any failed scan.
-  StopSignals stop(loop, [&scan] { scan.device->requestCancel(); });
+  session = &scan;
   scan.begin();
   loop.run();
 }

@@ -16,6 +16,7 @@
 #include "cli/end.h"
 #include "cli/event.h"
 #include "cli/names.h"
+#include "platform/files.h"
 
 namespace qev {
 namespace {

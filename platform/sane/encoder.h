@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/sane_pixels.h"
+#include "platform/sane/pixels.h"
 
 namespace qev {
 

@@ -1,4 +1,4 @@
-#include "platform/sane_encoder.h"
+#include "platform/sane/encoder.h"
 
 #include <unistd.h>
 

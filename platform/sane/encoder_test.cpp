@@ -1,4 +1,4 @@
-#include "platform/sane_encoder.h"
+#include "platform/sane/encoder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

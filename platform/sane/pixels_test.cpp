@@ -1,4 +1,4 @@
-#include "platform/sane_pixels.h"
+#include "platform/sane/pixels.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/sane_options.h"
+#include "platform/sane/options.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "platform/sane_worker.h"
+#include "platform/sane/worker.h"
 
 #include <sane/sane.h>
 

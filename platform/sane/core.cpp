@@ -1,7 +1,6 @@
-// The worker's half of a SANE device: opening, selecting a source, scanning a batch of
-// pages and closing. Every function here runs on the worker thread.
+// A SANE device in the driver host: opening, selecting a source, scanning a batch of pages
+// and closing. Every function here runs on the worker thread, but `interrupt`.
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,11 +9,10 @@
 #include <cstdio>
 #include <thread>
 
-#include "cli/names.h"
-#include "platform/run_loop.h"
-#include "platform/sane_device.h"
-#include "platform/sane_encoder.h"
-#include "platform/sane_worker.h"
+#include "platform/sane/core.h"
+#include "platform/sane/encoder.h"
+#include "platform/sane/link.h"
+#include "platform/sane/worker.h"
 
 namespace qev {
 
@@ -55,55 +53,61 @@ bool allows(const SANE_Option_Descriptor& option, SANE_Word value) {
 
 }  // namespace
 
-DeviceCore::Handle::~Handle() {
-  if (handle != nullptr) sane_close(handle);
-}
+DeviceCore::DeviceCore(host::DeviceInfo info, Link& link, SaneWorker& worker)
+    : info(std::move(info)), link(link), worker(worker) {}
 
-DeviceCore::DeviceCore(DeviceInfo info, RunLoop& loop, SaneWorker& worker)
-    : info(std::move(info)), loop(loop), worker(worker) {}
+DeviceCore::~DeviceCore() { shut(); }
 
-DeviceCore::~DeviceCore() { close(); }
-
-template <class F>
-void DeviceCore::tell(F f) {
-  loop.post([who = owner, f = std::move(f)]() mutable {
-    if (auto device = who.lock()) f(*device);
-  });
+void DeviceCore::interrupt() {
+  cancelling = true;
+  link.interrupt();
+  std::lock_guard lock(guard);
+  if (handle != nullptr) sane_cancel(handle);
 }
 
 void DeviceCore::open() {
-  if (!handle) {
+  // A session opened again starts afresh, whatever ended the one before.
+  cancelling = false;
+  cancelled = false;
+  closing = false;
+  link.resume();
+  host::Message answer{.kind = host::Kind::opened, .device = info.name};
+  if (handle == nullptr) {
     SANE_Handle h = nullptr;
     SANE_Status status = sane_open(info.name.c_str(), &h);
     if (status != SANE_STATUS_GOOD) {
-      return tell([error = Error{describe(status)}](SaneDevice& d) { d.opened(error, {}); });
+      answer.error = Error{describe(status)};
+      return link.send(answer);
     }
-    handle = std::make_unique<Handle>();
-    handle->handle = h;
+    {
+      std::lock_guard lock(guard);
+      handle = h;
+    }
     ++worker.openSessions;
     options = std::make_unique<SaneOptions>(h);
     auto list = options->strings("source");
     sources.reset();
     if (list) sources = sortSources(*list);
   }
-  tell([units = unitTypes(sources, info.type)](SaneDevice& d) { d.opened(std::nullopt, units); });
+  answer.info.units = unitTypes(sources, info.type);
+  link.send(answer);
 }
 
 void DeviceCore::select(unsigned type) {
-  UnitInfo unit;
+  host::Message answer{.kind = host::Kind::selected, .device = info.name};
+  host::UnitInfo& unit = answer.unitInfo;
   unit.type = type;
-  std::optional<Error> error;
-  if (!handle) {
-    error = Error{describe(SANE_STATUS_INVAL)};
+  if (handle == nullptr) {
+    answer.error = Error{describe(SANE_STATUS_INVAL)};
   } else {
     std::optional<std::string> spelling;
     if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
     if (spelling && options->settable("source")) {
       SANE_Status status = options->setString("source", *spelling);
-      if (status != SANE_STATUS_GOOD) error = Error{describe(status)};
+      if (status != SANE_STATUS_GOOD) answer.error = Error{describe(status)};
     }
   }
-  if (!error) {
+  if (!answer.error) {
     if (const SANE_Option_Descriptor* r = options->find("resolution")) {
       unit.supported = resolutionsOf(*r);
     }
@@ -115,28 +119,40 @@ void DeviceCore::select(unsigned type) {
     auto x = options->range("br-x"), y = options->range("br-y");
     if (x && y) unit.physical = {x->second, y->second};
   }
-  tell([unit = std::move(unit), error](SaneDevice& d) { d.selected(unit, error); });
+  link.send(answer);
+}
+
+void DeviceCore::complete(const std::optional<Error>& error) {
+  link.send({.kind = host::Kind::completed, .device = info.name, .error = error});
 }
 
 void DeviceCore::cancel() {
   if (cancelled) return;
   cancelled = true;
   // The scanner is left idle before the run is told.
-  close();
-  tell([](SaneDevice& d) { d.completed(Error{describe(SANE_STATUS_CANCELLED)}); });
+  shut();
+  complete(Error{describe(SANE_STATUS_CANCELLED)});
 }
 
 void DeviceCore::close() {
-  if (handle) {
-    sane_cancel(handle->handle);
-    options.reset();
-    handle.reset();
-    --worker.openSessions;
-  }
+  shut();
   closing = false;
+  link.send(host::Kind::closed, info.name);
 }
 
-std::optional<Error> DeviceCore::apply(const ScanJob& job, int& density) {
+void DeviceCore::shut() {
+  if (handle == nullptr) return;
+  sane_cancel(handle);
+  options.reset();
+  {
+    std::lock_guard lock(guard);
+    sane_close(handle);
+    handle = nullptr;
+  }
+  --worker.openSessions;
+}
+
+std::optional<Error> DeviceCore::apply(const host::ScanJob& job, int& density) {
   auto check = [](SANE_Status status) -> std::optional<Error> {
     if (status == SANE_STATUS_GOOD) return std::nullopt;
     return Error{describe(status)};
@@ -190,21 +206,8 @@ std::optional<Error> DeviceCore::apply(const ScanJob& job, int& density) {
   return error;
 }
 
-std::optional<Error> DeviceCore::createPage(const ScanJob& job, int& fd, std::string& path) {
-  // Never replaces a file: a name that is taken is skipped.
-  for (int tries = 0; tries < 100000; ++tries) {
-    char number[32];
-    std::snprintf(number, sizeof number, "-%04d.jpg", nextFile++);
-    path = join(job.folder, job.document + number);
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) return std::nullopt;
-    if (errno != EEXIST) return systemError(errno);
-  }
-  return systemError(EEXIST);
-}
-
-SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
-  SANE_Handle h = handle->handle;
+SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes) {
+  SANE_Handle h = handle;
   int empty = 0;  // reads in a row that gave nothing
   for (;;) {
     SANE_Parameters p{};
@@ -239,6 +242,7 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
+      bytes += used;
       if (used > 0) encoder.push(std::move(data), used);
       if (status == SANE_STATUS_EOF) break;
       if (status != SANE_STATUS_GOOD) return status;
@@ -255,7 +259,7 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder) {
 // net backend keeps the connection that its server dropped and fails (even crashes) when
 // asked for devices over it.
 bool DeviceCore::lost() {
-  close();
+  shut();
   if (info.name.rfind("net:", 0) == 0 && worker.openSessions == 0) worker.restart();
   const SANE_Device** list = nullptr;
   if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return false;
@@ -265,48 +269,46 @@ bool DeviceCore::lost() {
   return true;
 }
 
-void DeviceCore::scan(const ScanJob& job) {
-  auto complete = [this](std::optional<Error> error) {
-    tell([error = std::move(error)](SaneDevice& d) { d.completed(error); });
-  };
-  if (!handle) return complete(Error{describe(SANE_STATUS_INVAL)});
-  SANE_Handle h = handle->handle;
+void DeviceCore::scan(const host::ScanJob& job) {
+  if (handle == nullptr) return complete(Error{describe(SANE_STATUS_INVAL)});
+  SANE_Handle h = handle;
   int density = 0;
   if (auto error = apply(job, density)) return complete(error);
 
-  PageEncoder encoder([who = owner, loop = &loop](const std::string& path) {
-    loop->post([who, path] {
-      if (auto device = who.lock()) device->scanned(path);
-    });
+  PageEncoder encoder([this](const std::string& path) {
+    link.send({.kind = host::Kind::scanned, .device = info.name, .path = path});
   });
   std::optional<Error> error;
   SANE_Status failed = SANE_STATUS_GOOD;
   std::int64_t pages = 0;
   while (!closing && !cancelling) {
-    // The page before is written out and handed over before the next file is created, so
-    // that a run killed at any moment leaves at most one incomplete file, the page being
-    // read, in the staging folder.
+    // The page before is written out and handed over before the next file is asked for, so
+    // that at most one page file, the one being read, is incomplete at any moment.
     if (pages > 0 && encoder.finish()) break;
     // The file comes first: a scanner is not started for a page that has nowhere to go (and
     // some backends do not take a cancel right after a start well).
-    int fd = -1;
-    std::string path;
-    int number = nextFile;
-    if ((error = createPage(job, fd, path))) break;
+    Link::File file = link.needFile(info.name);
+    if (file.error) {
+      if (!cancelling) error = file.error;
+      break;
+    }
     SANE_Status status = sane_start(h);
     if (status != SANE_STATUS_GOOD) {
-      ::close(fd);
-      ::unlink(path.c_str());
-      nextFile = number;
+      ::close(file.fd);
+      ::unlink(file.path.c_str());
       // An empty feeder after a page is the normal end of a batch.
       if (status != SANE_STATUS_NO_DOCS || pages == 0) failed = status;
       break;
     }
-    encoder.beginPage(fd, path, density);
-    status = readPage(encoder);
+    encoder.beginPage(file.fd, file.path, density);
+    std::size_t bytes = 0;
+    status = readPage(encoder, bytes);
     if (status != SANE_STATUS_GOOD) {
       encoder.abortPage();
-      if (status != SANE_STATUS_CANCELLED || !encoder.failure()) failed = status;
+      // Some backends start the sheet after the last one and only then find the feeder
+      // empty: that, too, is the end of a batch, not a failure.
+      bool ended = status == SANE_STATUS_NO_DOCS && pages > 0 && bytes == 0;
+      if (!ended && (status != SANE_STATUS_CANCELLED || !encoder.failure())) failed = status;
       break;
     }
     encoder.endPage();
@@ -318,10 +320,12 @@ void DeviceCore::scan(const ScanJob& job) {
   auto encoded = encoder.finish();
   if (closing) return;  // the session is closing and wants no more answers
   if (cancelling) return cancel();  // stopped by the user: the pages delivered stay
-  if (encoded) {
+  if (error) {
+    // no page file could be made
+  } else if (encoded) {
     error = encoded;  // a file that could not be written stopped the scan
   } else if (failed == SANE_STATUS_IO_ERROR && lost()) {
-    return tell([](SaneDevice& d) { d.removed(); });
+    return link.send(host::Kind::lost, info.name);
   } else if (failed != SANE_STATUS_GOOD) {
     error = Error{describe(failed)};
   }

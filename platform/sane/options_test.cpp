@@ -1,8 +1,8 @@
-#include "platform/sane_options.h"
+#include "platform/sane/options.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/sane_device.h"
+#include "platform/sane/core.h"
 
 namespace qev {
 namespace {
@@ -91,32 +91,6 @@ TEST(SaneMapping, ResolutionsOfListsAndRanges) {
   range.constraint.range = &stepped;
   r = resolutionsOf(range);
   EXPECT_EQ(r.atLeast(250), 300);
-}
-
-TEST(SaneMapping, TransportAndNameOfADevice) {
-  struct Case {
-    DeviceInfo info;
-    std::string transport;
-    std::optional<std::string> name;
-  } cases[] = {
-      {{"test:0", "Noname", "frontend-tester", "virtual device", {}},
-       "virtual",
-       "Noname frontend-tester"},
-      {{"net:127.0.0.1:test:0", "Noname", "frontend-tester", "virtual device", {}},
-       "network",
-       "Noname frontend-tester"},
-      {{"airscan:e0:Kyocera", " Kyocera ", "", "", {}}, "network", "Kyocera"},
-      {{"genesys:libusb:001:004", "Canon", "LiDE 220", "flatbed scanner", {}},
-       "usb",
-       "Canon LiDE 220"},
-      {{"umax:/dev/sg3", "", "", "flatbed scanner", {}}, "scsi", std::nullopt},
-      {{"odd", "Bad\xff", "", "", {}}, "", "Bad\xef\xbf\xbd"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.info.name);
-    EXPECT_EQ(transportOf(c.info), c.transport);
-    EXPECT_EQ(nameOf(c.info), c.name);
-  }
 }
 
 }  // namespace

@@ -1,0 +1,1 @@
+#error "The logic (cli/, discovery/, session/, simulator/) reaches the platform only through the interfaces in platform/."

@@ -1,0 +1,196 @@
+#include "platform/host/host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "platform/run_loop.h"
+
+extern char** environ;
+
+namespace qev {
+
+namespace {
+
+// The descriptor number under which the host finds its socket.
+constexpr int hostSocket = 3;
+
+bool wantsDiagnostics() {
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "SANE_DEBUG_", 11) == 0) return true;
+  }
+  return false;
+}
+
+bool executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+}  // namespace
+
+std::string hostPath() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return {};
+  std::string self(buffer.data(), static_cast<std::size_t>(n));
+  std::string dir = self.substr(0, self.rfind('/'));
+  for (std::string candidate : {dir + "/qev-host", dir + "/../libexec/qev/qev-host"}) {
+    if (executable(candidate)) return candidate;
+  }
+  return {};
+}
+
+std::string endDescription(int status) {
+  std::string how;
+  if (WIFSIGNALED(status)) {
+    const char* name = ::strsignal(WTERMSIG(status));
+    how = name != nullptr ? name : "signal " + std::to_string(WTERMSIG(status));
+  } else if (WIFEXITED(status)) {
+    how = "exit status " + std::to_string(WEXITSTATUS(status));
+  } else {
+    how = "status " + std::to_string(status);
+  }
+  return "The scanner's driver stopped unexpectedly (" + how + ").";
+}
+
+Host::Host(RunLoop& loop, Handlers handlers) : loop(loop), handlers(std::move(handlers)) {
+  int pair[2];
+  std::string path = hostPath();
+  if (path.empty() || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    std::string why = path.empty() ? "The scanner's driver host (qev-host) is not installed."
+                                   : systemError(errno).description;
+    loop.post([gone = this->handlers.gone, why] { gone(why); });
+    return;
+  }
+  std::string parent = std::to_string(::getpid());
+  std::string fd = std::to_string(hostSocket);
+  std::vector<char*> argv = {path.data(), fd.data(), parent.data(), nullptr};
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (!wantsDiagnostics()) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], hostSocket);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A group of its own: a Ctrl-C at the terminal is qev's to handle, not the backends'.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(pair[1]);
+  if (spawned != 0 || ::pipe2(wakeFds, O_CLOEXEC) != 0) {
+    pid = spawned != 0 ? -1 : pid;
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+    ::close(pair[0]);
+    std::string why = systemError(spawned != 0 ? spawned : errno).description;
+    loop.post([gone = this->handlers.gone, why] { gone(why); });
+    return;
+  }
+  socket = pair[0];
+  reader = std::thread([this] { read(); });
+}
+
+Host::~Host() {
+  if (!reader.joinable()) return;
+  ::kill(pid, SIGKILL);
+  ::shutdown(socket, SHUT_RDWR);
+  reader.join();
+  ::close(socket);
+  ::close(wakeFds[0]);
+  ::close(wakeFds[1]);
+}
+
+bool Host::send(const host::Message& message, int fd) {
+  if (socket < 0) return false;
+  return host::send(socket, message, fd);
+}
+
+void Host::killAfter(Clock::duration grace) {
+  {
+    std::lock_guard lock(mutex);
+    auto at = Clock::now() + grace;
+    if (at >= killAt) return;
+    killAt = at;
+  }
+  char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+}
+
+bool Host::waitClosed(Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  int before = closedCount;
+  return changed.wait_for(lock, limit, [&] { return closedCount != before || ended; });
+}
+
+void Host::read() {
+  for (;;) {
+    int timeout = -1;
+    {
+      std::lock_guard lock(mutex);
+      if (killAt != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(killAt - Clock::now()).count();
+        timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(left, INT_MAX)));
+      }
+    }
+    pollfd p[2] = {{socket, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+    int ready = ::poll(p, 2, timeout);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) {
+      ::kill(pid, SIGKILL);  // the grace has run out; the end of the stream follows
+      std::lock_guard lock(mutex);
+      killAt = Clock::time_point::max();
+      continue;
+    }
+    if (p[1].revents != 0) {
+      char b[16];
+      [[maybe_unused]] ssize_t n = ::read(wakeFds[0], b, sizeof b);
+    }
+    if (p[0].revents == 0) continue;
+    auto received = host::receive(socket);
+    if (!received) break;
+    if (received->message.kind == host::Kind::closed) {
+      std::lock_guard lock(mutex);
+      ++closedCount;
+      changed.notify_all();
+    }
+    auto shared = std::make_shared<host::Received>(std::move(*received));
+    loop.post([handle = handlers.message, shared] {
+      handle(*shared);
+      if (shared->fd >= 0) ::close(shared->fd);
+    });
+  }
+  // The stream ended or broke: the host is dead or of no more use.
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  {
+    std::lock_guard lock(mutex);
+    ended = true;
+    changed.notify_all();
+  }
+  loop.post([gone = handlers.gone, why = endDescription(status)] { gone(why); });
+}
+
+}  // namespace qev

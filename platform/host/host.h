@@ -1,0 +1,78 @@
+#pragma once
+
+// qev's end of the driver host: the child process `qev-host` in which SANE and every backend
+// run, so that nothing a backend does (crash, hang, print, reset signals) reaches qev's own
+// process. One host serves one run.
+//
+// The host is started from the thread that runs the loop; it dies with that thread (the
+// kernel kills it when qev ends, whatever way). Its standard output goes nowhere; its
+// standard error too, unless the user asked SANE for diagnostics with a SANE_DEBUG_*
+// variable. Its messages are read on a thread of the Host and posted to the run loop.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/host/protocol.h"
+
+namespace qev {
+
+class RunLoop;
+
+class Host {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Called on the loop's thread: each message in order, then once the end of the host with
+  // a description of how it ended.
+  struct Handlers {
+    std::function<void(host::Received&)> message;
+    std::function<void(const std::string& why)> gone;
+  };
+
+  // Starts the host. When it cannot be started, `gone` follows at once.
+  Host(RunLoop& loop, Handlers handlers);
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // False when the host is gone. `fd` is passed along and stays the caller's.
+  bool send(const host::Message& message, int fd = -1);
+
+  // Kills the host when it has not ended `grace` from now.
+  void killAfter(Clock::duration grace);
+
+  // Waits on the calling thread, without the loop, until the host has answered `closed`
+  // (or ended), for at most `limit`. True when it did.
+  bool waitClosed(Clock::duration limit);
+
+ private:
+  void read();
+
+  RunLoop& loop;
+  Handlers handlers;
+  int socket = -1;
+  pid_t pid = -1;
+  std::mutex mutex;
+  std::condition_variable changed;
+  Clock::time_point killAt = Clock::time_point::max();
+  int closedCount = 0;
+  bool ended = false;
+  int wakeFds[2] = {-1, -1};  // wakes the reader when `killAt` changes
+  std::thread reader;
+};
+
+// Where `qev-host` lies: beside the running executable (a build folder) or in
+// ../libexec/qev/ from it (an installation). Empty when it is in neither place.
+std::string hostPath();
+
+// How a child process ended, for "The scan stopped: …".
+std::string endDescription(int status);
+
+}  // namespace qev

@@ -1,0 +1,67 @@
+#pragma once
+
+// One SANE device in the driver host: its handle, its options and its scans. The requests
+// come from qev as messages and run on the worker thread, in order; the answers go back as
+// messages through the link. Only `interrupt` is called from another thread (the one that
+// reads the socket), to stop a scan that is blocked inside the backend.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/host/protocol.h"
+#include "platform/sane/options.h"
+
+namespace qev {
+
+class Link;
+class PageEncoder;
+class SaneWorker;
+
+class DeviceCore {
+ public:
+  DeviceCore(host::DeviceInfo info, Link& link, SaneWorker& worker);
+  ~DeviceCore();
+  DeviceCore(const DeviceCore&) = delete;
+  DeviceCore& operator=(const DeviceCore&) = delete;
+
+  // Asks a running scan to stop and the session to end with SANE's cancellation status. Any
+  // thread: a scan blocked in the backend is cancelled at once (SANE allows sane_cancel from
+  // another thread).
+  void interrupt();
+  // Asks a running scan to stop without a word: the session is closing.
+  std::atomic<bool> closing{false};
+
+  // Worker thread only.
+  void open();
+  void select(unsigned type);
+  void scan(const host::ScanJob& job);
+  // Ends the session, leaving the scanner idle, and answers `closed`.
+  void close();
+  // Closes the session and completes with the cancellation status, unless a scan already
+  // did so.
+  void cancel();
+
+ private:
+  void shut();
+  std::optional<Error> apply(const host::ScanJob& job, int& density);
+  SANE_Status readPage(PageEncoder& encoder, std::size_t& bytes);
+  bool lost();
+  void complete(const std::optional<Error>& error);
+
+  host::DeviceInfo info;
+  Link& link;
+  SaneWorker& worker;
+  std::atomic<bool> cancelling{false};
+  // The open handle; guarded, since `interrupt` cancels it from another thread.
+  std::mutex guard;
+  SANE_Handle handle = nullptr;
+  std::unique_ptr<SaneOptions> options;
+  std::optional<Sources> sources;
+  bool cancelled = false;  // the cancellation has been answered
+};
+
+}  // namespace qev

@@ -1,0 +1,104 @@
+#include "platform/sane/discovery.h"
+
+#include <vector>
+
+#include "platform/sane/link.h"
+#include "platform/sane/options.h"
+#include "platform/sane/worker.h"
+
+namespace qev {
+
+namespace {
+
+std::string text(SANE_String_Const s) { return s != nullptr ? s : std::string(); }
+
+// Which backends `list` may open to read a device's source list. Opening a scanner claims it
+// (every other program's open answers busy meanwhile), and some backends act on the hardware
+// or wait for it when opened; those are never probed, and their devices' units are guessed
+// from the type string of SANE's listing. A backend that is not named here is not probed.
+struct ProbeRule {
+  std::string_view backend;
+  bool probe;
+  std::string_view why;
+};
+constexpr ProbeRule probeRules[] = {
+    {"test", true, "a virtual device"},
+    {"fault", true, "our own test backend"},
+    {"fujitsu", true, "claims the device and sends a few commands"},
+    {"canon_dr", true, "claims the device and sends a few commands"},
+    {"xerox_mfp", true, "claims the device and sends a few commands"},
+    {"kodakaio", true, "claims the device and sends a few commands"},
+    {"escl", true, "one HTTP request for the capabilities"},
+    {"airscan", true, "one HTTP request once its discovery has run"},
+    {"pixma", true, "re-runs its network discovery (about 0.5 s), then claims the device"},
+    {"epson2", false, "network models open a session, take a lock and sleep 1 s"},
+    {"epsonds", false, "network models open a session, take a lock and sleep 1 s"},
+    {"genesys", false, "moves the head home on every open; closing ejects a sheet-fed page"},
+    {"plustek", false, "resets the chip and moves the head home"},
+    {"avision", false, "waits for the device up to 10 s; film scanners calibrate"},
+    {"hp5590", false, "wakes the scanner, up to 90 s"},
+    {"net", false, "the remote saned opens the remote backend's device"},
+};
+
+bool probeSafe(std::string_view name) {
+  std::string_view backend = name.substr(0, name.find(':'));
+  for (const auto& rule : probeRules) {
+    if (rule.backend == backend) return rule.probe;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<unsigned> probeUnits(const host::DeviceInfo& info) {
+  SANE_Handle h = nullptr;
+  if (sane_open(info.name.c_str(), &h) != SANE_STATUS_GOOD) {
+    return unitTypes(std::nullopt, info.type);
+  }
+  std::optional<Sources> sources;
+  {
+    SaneOptions options(h);
+    if (auto list = options.strings("source")) sources = sortSources(*list);
+  }
+  sane_close(h);
+  return unitTypes(sources, info.type);
+}
+
+void Discovery::poll() {
+  // Probing for devices can disturb a scanner in use.
+  if (worker.openSessions > 0) return;
+  const SANE_Device** list = nullptr;
+  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return;
+  // Copied first: the list is SANE's, and opening a device may change it.
+  std::vector<host::DeviceInfo> now;
+  for (; *list != nullptr; ++list) {
+    const SANE_Device& d = **list;
+    if (d.name == nullptr) continue;
+    now.push_back({.name = d.name,
+                   .vendor = text(d.vendor),
+                   .model = text(d.model),
+                   .type = text(d.type)});
+  }
+  std::set<std::string> seen;
+  std::vector<host::DeviceInfo> fresh;
+  for (auto& info : now) {
+    if (!seen.insert(info.name).second || known.count(info.name) > 0) continue;
+    // Every device is told at once with the units its type suggests, so that nobody waits
+    // for the probes; a probe corrects them afterwards.
+    info.units = unitTypes(std::nullopt, info.type);
+    link.send({.kind = host::Kind::added, .device = info.name, .info = info});
+    fresh.push_back(std::move(info));
+  }
+  for (const auto& name : known) {
+    if (seen.count(name) == 0) link.send(host::Kind::removed, name);
+  }
+  known = std::move(seen);
+  if (!probe) return;
+  for (auto& info : fresh) {
+    if (!probeSafe(info.name)) continue;
+    info.units = probeUnits(info);
+    link.send({.kind = host::Kind::units, .device = info.name, .info = info});
+  }
+}
+
+}  // namespace qev

@@ -1,0 +1,35 @@
+#pragma once
+
+// Discovery in the driver host: asks SANE for its devices now and then and tells qev what
+// came and went. Worker thread only.
+
+#include <set>
+#include <string>
+
+#include "platform/host/protocol.h"
+
+namespace qev {
+
+class Link;
+class SaneWorker;
+
+class Discovery {
+ public:
+  // `probe`: open the devices whose backends open quickly and harmlessly, to learn their
+  // units from their source lists; every other device's units are guessed from its type.
+  Discovery(Link& link, SaneWorker& worker, bool probe)
+      : link(link), worker(worker), probe(probe) {}
+
+  void poll();
+
+ private:
+  Link& link;
+  SaneWorker& worker;
+  bool probe;
+  std::set<std::string> known;
+};
+
+// The functional units of a device, learnt by opening it briefly to read its source list.
+std::vector<unsigned> probeUnits(const host::DeviceInfo& info);
+
+}  // namespace qev

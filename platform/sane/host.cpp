@@ -1,0 +1,101 @@
+// qev-host: the driver host. qev starts it with the number of its end of a socket pair and
+// qev's process id, and talks to it in the messages of platform/host/protocol.h. SANE and
+// every backend run here, so that a backend that crashes, hangs, prints or plays with signals
+// harms only this process, which qev watches and kills when it must.
+//
+// Threads: this one reads qev's messages and hands them to the worker, which makes every SANE
+// call in order; a cancel also reaches into a scan that is blocked inside the backend. The
+// page encoder writes page files on threads of its own.
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <map>
+#include <memory>
+#include <string_view>
+
+#include "platform/host/protocol.h"
+#include "platform/sane/core.h"
+#include "platform/sane/discovery.h"
+#include "platform/sane/link.h"
+#include "platform/sane/worker.h"
+
+namespace {
+
+constexpr auto discoveryInterval = std::chrono::seconds(1);
+
+int number(std::string_view text) {
+  int value = -1;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const int socket = number(argv[1]);
+  const int parent = number(argv[2]);
+  // The host never outlives qev, however qev ends.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (socket < 0 || ::getppid() != parent) return 2;
+  ::signal(SIGPIPE, SIG_IGN);
+
+  using namespace qev;
+  Link link(socket);
+  auto worker = std::make_shared<SaneWorker>();
+  std::map<std::string, std::shared_ptr<DeviceCore>> cores;
+  std::shared_ptr<Discovery> discovery;
+
+  for (;;) {
+    auto received = host::receive(socket);
+    // qev has gone, or sent what no qev sends: either way nobody is listening any more.
+    if (!received) ::_exit(0);
+    host::Message& m = received->message;
+    if (m.kind == host::Kind::file || m.kind == host::Kind::noFile) {
+      link.arrived({.fd = received->fd, .path = m.path, .error = m.error});
+      continue;
+    }
+    if (received->fd >= 0) ::close(received->fd);
+    if (m.kind == host::Kind::browse) {
+      if (discovery) continue;
+      discovery = std::make_shared<Discovery>(link, *worker, m.probe);
+      worker->post([discovery] { discovery->poll(); });
+      worker->every(discoveryInterval, [discovery] {
+        discovery->poll();
+        return true;
+      });
+      continue;
+    }
+    auto& core = cores[m.device];
+    if (!core) {
+      if (m.kind != host::Kind::open) continue;  // nothing to act on
+      m.info.name = m.device;
+      core = std::make_shared<DeviceCore>(m.info, link, *worker);
+    }
+    switch (m.kind) {
+      case host::Kind::open:
+        worker->post([core] { core->open(); });
+        break;
+      case host::Kind::select:
+        worker->post([core, unit = m.unit] { core->select(unit); });
+        break;
+      case host::Kind::scan:
+        worker->post([core, job = m.job] { core->scan(job); });
+        break;
+      case host::Kind::cancel:
+        core->interrupt();
+        worker->post([core] { core->cancel(); });
+        break;
+      case host::Kind::close:
+        core->closing = true;
+        link.interrupt();
+        worker->post([core] { core->close(); });
+        break;
+      default:
+        break;
+    }
+  }
+}

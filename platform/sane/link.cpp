@@ -1,0 +1,53 @@
+#include "platform/sane/link.h"
+
+#include <unistd.h>
+
+#include "platform/sane/options.h"
+
+namespace qev {
+
+void Link::send(const host::Message& message) { host::send(socket, message); }
+
+Link::File Link::needFile(const std::string& device) {
+  {
+    std::lock_guard lock(mutex);
+    file.reset();
+  }
+  send(host::Kind::needFile, device);
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [&] { return file.has_value() || interrupted; });
+  if (!file) return {.error = Error{describe(SANE_STATUS_CANCELLED)}};
+  File got = std::move(*file);
+  file.reset();
+  if (interrupted && got.fd >= 0) {
+    // Stopped while the file was on its way: it is not written, and not left behind.
+    ::close(got.fd);
+    ::unlink(got.path.c_str());
+    return {.error = Error{describe(SANE_STATUS_CANCELLED)}};
+  }
+  return got;
+}
+
+void Link::arrived(File arriving) {
+  {
+    std::lock_guard lock(mutex);
+    if (file && file->fd >= 0) ::close(file->fd);
+    file = std::move(arriving);
+  }
+  changed.notify_all();
+}
+
+void Link::interrupt() {
+  {
+    std::lock_guard lock(mutex);
+    interrupted = true;
+  }
+  changed.notify_all();
+}
+
+void Link::resume() {
+  std::lock_guard lock(mutex);
+  interrupted = false;
+}
+
+}  // namespace qev
