@@ -4,31 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "tests/jpeg_info.h"
 #include "tests/run.h"
 #include "tests/sane_setup.h"
 
 namespace {
 
-// A configuration folder that loads the fault backend alone, with the devices of `conf`.
-class Faults {
- public:
-  explicit Faults(const std::string& conf) {
-    std::ofstream(dir / "dll.conf") << "fault\n";
-    std::ofstream(dir / "fault.conf") << conf;
-  }
-  qevtest::Options options() const {
-    qevtest::Options o;
-    o.env = {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
-    o.timeout = std::chrono::seconds(30);
-    return o;
-  }
-
- private:
-  qevtest::TempDir dir;
-};
+using Faults = qevtest::FaultConfig;
 
 nlohmann::json error(const std::string& message) {
   return {{"event", "error"}, {"message", message}};

@@ -59,6 +59,18 @@ bool privateNetwork() {
   return up;
 }
 
+FaultConfig::FaultConfig(const std::string& conf) {
+  std::ofstream(dir / "dll.conf") << "fault\n";
+  std::ofstream(dir / "fault.conf") << conf;
+}
+
+Options FaultConfig::options(std::chrono::seconds timeout) const {
+  Options o;
+  o.env = {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
+  o.timeout = timeout;
+  return o;
+}
+
 bool listening(int port, double seconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < deadline) {

@@ -36,6 +36,18 @@ class SaneConfig {
   TempDir dir;
 };
 
+// A configuration folder that loads our fault backend alone, with the devices of `conf`
+// (tests/fault_backend/README.md).
+class FaultConfig {
+ public:
+  explicit FaultConfig(const std::string& conf);
+  const std::string& path() const { return dir.path(); }
+  Options options(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+
+ private:
+  TempDir dir;
+};
+
 // Moves this test process, and so everything it starts, into a network of its own with only
 // loopback up. False when that is not allowed (not root).
 bool privateNetwork();

@@ -116,17 +116,20 @@ TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
     const char* status;
     const char* message;
   } cases[] = {
-      {"SANE_STATUS_JAMMED", "The scan stopped: Document feeder jammed"},
-      {"SANE_STATUS_COVER_OPEN", "The scan stopped: Scanner cover is open"},
-      {"SANE_STATUS_NO_DOCS", "The scan stopped: Document feeder out of documents"},
-      {"SANE_STATUS_IO_ERROR", "The scan stopped: Error during device I/O"},
-      {"SANE_STATUS_ACCESS_DENIED", "The scan stopped: Access to resource has been denied"},
+      {"JAMMED", "The scan stopped: Document feeder jammed"},
+      {"COVER_OPEN", "The scan stopped: Scanner cover is open"},
+      {"NO_DOCS", "The scan stopped: Document feeder out of documents"},
+      {"IO_ERROR", "The scan stopped: Error during device I/O"},
+      {"ACCESS_DENIED", "The scan stopped: Access to resource has been denied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
-    SaneConfig config({{"read-status-code", std::string("\"") + c.status + "\""}});
+    // Halfway through the first page of a batch.
+    qevtest::FaultConfig config(std::string("[device]\nname = feeder\ntype = sheetfed scanner\n") +
+                                "size = 40 30\npages = 3\nfail = 1 read " + c.status + "\n");
     qevtest::TempDir out;
-    auto run = scan(config, out.path());
+    auto run = qevtest::qev({"scan", "--device", "fault:feeder", "--out", out.path()},
+                            config.options());
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.events.size(), 2u) << run.out;
     EXPECT_EQ(run.events[0]["event"], "opened");
