@@ -79,6 +79,17 @@ void Discovery::poll() {
                    .model = text(d.model),
                    .type = text(d.type)});
   }
+  // Stable identities, where they can be derived. Two devices that would share one (twin
+  // units without serial numbers) keep their SANE names instead: a stored identifier must
+  // never open the wrong one of them.
+  std::vector<Listed> listed;
+  for (auto& info : now) {
+    info.uuid = identities.uuid(info.name);
+    listed.push_back({info.name, info.uuid});
+  }
+  for (auto& info : now) {
+    if (info.uuid && choose(listed, *info.uuid).match == Match::several) info.uuid.reset();
+  }
   std::set<std::string> seen;
   std::vector<host::DeviceInfo> fresh;
   for (auto& info : now) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/host/protocol.h"
+#include "platform/sane/identity.h"
 
 namespace qev {
 
@@ -17,8 +18,9 @@ class Discovery {
  public:
   // `probe`: open the devices whose backends open quickly and harmlessly, to learn their
   // units from their source lists; every other device's units are guessed from its type.
-  Discovery(Link& link, SaneWorker& worker, bool probe)
-      : link(link), worker(worker), probe(probe) {}
+  // USB devices get stable identities from the sysfs tree at `sysfs`.
+  Discovery(Link& link, SaneWorker& worker, bool probe, std::string sysfs = "/sys")
+      : link(link), worker(worker), probe(probe), identities(std::move(sysfs)) {}
 
   void poll();
 
@@ -26,6 +28,7 @@ class Discovery {
   Link& link;
   SaneWorker& worker;
   bool probe;
+  Identities identities;
   std::set<std::string> known;
 };
 
