@@ -126,36 +126,51 @@ bool option(Device& d, const std::string& value) {
   return true;
 }
 
+// A page number: digits only, above 0.
+bool page(const std::string& word, long long& out) {
+  if (word.empty() || word.size() > 18 ||
+      !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  out = std::atoll(word.c_str());
+  return out > 0;
+}
+
+std::vector<std::string> words(std::istream& in) {
+  std::vector<std::string> all;
+  for (std::string word; in >> word;) all.push_back(word);
+  return all;
+}
+
+// `PAGE segv|abort|exit` or `open segv|abort|exit`.
 bool crash(Device& d, std::istream& in) {
   static const std::pair<const char*, Crash> ways[] = {
       {"segv", Crash::segv}, {"abort", Crash::abort}, {"exit", Crash::exit}};
-  std::string when, how;
-  in >> when >> how;
-  if (!done(in)) return false;
+  auto w = words(in);
   Crash way = Crash::none;
   for (const auto& [name, value] : ways)
-    if (how == name) way = value;
+    if (w.size() == 2 && w[1] == name) way = value;
   if (way == Crash::none) return false;
-  if (when == "open") return (d.crashOpen = way), true;
-  long long page = std::atoll(when.c_str());
-  if (page <= 0 || std::to_string(page) != when) return false;
-  d.crashPage = page;
+  if (w[0] == "open") return (d.crashOpen = way), true;
+  long long at = 0;
+  if (!page(w[0], at)) return false;
+  d.crashPage = at;
   d.crashRead = way;
   return true;
 }
 
+// `read [PAGE]`, `start [PAGE]`, `open` or `devices`.
 bool hang(Device& d, std::istream& in) {
-  std::string where;
-  long long page = 1;
-  in >> where;
-  if (!(in >> std::ws).eof()) in >> page;
-  if (!done(in) || page <= 0) return false;
-  bool paged = where == "read" || where == "start";
-  if (!paged && page != 1) return false;  // `open` and `devices` take no page
-  if (where == "read") return (d.hangRead = page), true;
-  if (where == "start") return (d.hangStart = page), true;
-  if (where == "open") return (d.hangOpen = true);
-  if (where == "devices") return (d.hangDevices = true);
+  auto w = words(in);
+  long long at = 1;
+  if (w.empty() || w.size() > 2) return false;
+  if (w[0] == "open" || w[0] == "devices") {
+    if (w.size() != 1) return false;
+    (w[0] == "open" ? d.hangOpen : d.hangDevices) = true;
+    return true;
+  }
+  if (w.size() == 2 && !page(w[1], at)) return false;
+  if (w[0] == "read") return (d.hangRead = at), true;
+  if (w[0] == "start") return (d.hangStart = at), true;
   return false;
 }
 

@@ -170,7 +170,9 @@ SANE_Status sane_fault_control_option(SANE_Handle handle, SANE_Int n, SANE_Actio
                                       void* value, SANE_Int* info) {
   Handle* h = handleOf(handle);
   if (info) *info = 0;
-  if (!h || n < 0 || n >= static_cast<SANE_Int>(h->options.size()) || !value)
+  // SANE_ACTION_SET_AUTO may come without a value.
+  if (!h || n < 0 || n >= static_cast<SANE_Int>(h->options.size()) ||
+      (!value && action != SANE_ACTION_SET_AUTO))
     return SANE_STATUS_INVAL;
   Option& o = h->options[static_cast<size_t>(n)];
   if (action == SANE_ACTION_GET_VALUE && !h->stale) {
@@ -247,8 +249,11 @@ SANE_Status sane_fault_start(SANE_Handle handle) {
   h->total = std::max(0LL, announced + d.extra - d.shortBy);
   h->sent = 0;
   planMidway(*h);
-  for (const Fault& f : d.faults)
-    if (f.page == h->page && f.atStart) return f.status;
+  for (const Fault& f : d.faults) {
+    if (f.page != h->page || !f.atStart) continue;
+    h->backPending = false;  // the failed page used up its sheet, both sides
+    return f.status;
+  }
   h->emptyLeft = d.emptyReads;
   h->emptyUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(d.emptyMs);
   h->state = State::reading;
