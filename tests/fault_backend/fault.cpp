@@ -185,21 +185,17 @@ SANE_Status sane_fault_control_option(SANE_Handle handle, SANE_Int n, SANE_Actio
   if (n == 0 || (action != SANE_ACTION_SET_VALUE && action != SANE_ACTION_SET_AUTO))
     return SANE_STATUS_INVAL;
   // Sets are recorded as asked, with the value stored when it differs, or the refusal.
-  std::string line = std::string(o.d.name) + "=" +
-                     (action == SANE_ACTION_SET_AUTO ? std::string("auto") : shown(o, value));
+  std::string asked = action == SANE_ACTION_SET_AUTO ? "auto" : shown(o, value);
   SANE_Status status = SANE_STATUS_INVAL;
   if (h->state == State::reading)
     status = SANE_STATUS_DEVICE_BUSY;
   else if (action == SANE_ACTION_SET_VALUE && !h->stale)
     status = set(*h, o, value, info);
-  if (status != SANE_STATUS_GOOD) {
+  std::string line = std::string(o.d.name) + "=" + asked;
+  if (status != SANE_STATUS_GOOD)
     line += std::string(" [") + statusName(status) + "]";
-  } else {
-    std::string stored =
-        shown(o, o.d.type == SANE_TYPE_STRING ? static_cast<const void*>(o.text.c_str())
-                                              : static_cast<const void*>(&o.word));
-    if (line != std::string(o.d.name) + "=" + stored) line += " (" + stored + ")";
-  }
+  else if (std::string stored = shown(o); stored != asked)
+    line += " (" + stored + ")";
   note(*h->device, line + "\n");
   if (status != SANE_STATUS_GOOD) return status;
   const auto& reload = h->device->reload;

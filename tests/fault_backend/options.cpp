@@ -314,6 +314,10 @@ std::string shown(const Option& o, const void* value) {
   return s == "-0" ? "0" : s;
 }
 
+std::string shown(const Option& o) {
+  return o.d.type == SANE_TYPE_STRING ? o.text : shown(o, &o.word);
+}
+
 SANE_Parameters parameters(const Handle& h, bool started) {
   const Device& d = *h.device;
   const Option* mode = find(h, "mode");

@@ -61,6 +61,8 @@ SANE_Status set(Handle& h, Option& o, void* value, SANE_Int* info);
 
 // A value as the record shows it: strings as they are, FIXED with up to 4 decimals, BOOL 0/1.
 std::string shown(const Option& o, const void* value);
+// The option's own value, as the record shows it.
+std::string shown(const Option& o);
 
 // The frame the current settings give; once sane_start has run, `params-after-start` applies.
 SANE_Parameters parameters(const Handle& h, bool started);
