@@ -21,5 +21,4 @@ std::string pageName(std::int64_t n) {
   return "QEV_" + stamp + "_" + number + ".jpg";
 }
 
-
 }  // namespace qev

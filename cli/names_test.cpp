@@ -1,9 +1,10 @@
 #include "cli/names.h"
-#include "platform/files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "platform/files.h"
 
 namespace qev {
 namespace {

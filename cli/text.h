@@ -7,7 +7,6 @@
 
 namespace qev {
 
-
 // Texts are equal when their canonical (NFC) forms are equal; letter case counts.
 bool sameText(std::string_view a, std::string_view b);
 

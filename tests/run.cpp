@@ -1,6 +1,7 @@
 #include "tests/run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,8 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -98,13 +97,20 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   int open = 2;
   auto deadline = start + options.timeout;
   bool killed = options.killAfter.count() == 0;
+  bool signalled = options.signalAfter.count() == 0;
   while (open > 0) {
     auto now = std::chrono::steady_clock::now();
     if (!killed && now >= start + options.killAfter) {
       kill(pid, SIGKILL);
       killed = true;
     }
+    if (!signalled && now >= start + options.signalAfter) {
+      kill(pid, options.signal);
+      run.signalled = now - start;
+      signalled = true;
+    }
     auto until = killed ? deadline : std::min(deadline, start + options.killAfter);
+    if (!signalled) until = std::min(until, start + options.signalAfter);
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
     if (now >= deadline) {
       ADD_FAILURE() << "qev ran past its timeout; killed";
@@ -142,6 +148,7 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
       }
     }
   }
+  run.ended = std::chrono::steady_clock::now() - start;
   for (auto& p : fds) {
     if (p.fd >= 0) close(p.fd);
   }

@@ -2,6 +2,8 @@
 
 // Runs the real qev binary as a caller would and reads its event lines with a JSON parser.
 
+#include <signal.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -19,6 +21,9 @@ struct Run {
   int status = -1;                     // exit status, or -1 when killed by a signal
   // When each line arrived, counted from the start of the run.
   std::vector<std::chrono::steady_clock::duration> times;
+  // When `Options::signalAfter` sent its signal, and when standard output ended, counted the
+  // same way.
+  std::chrono::steady_clock::duration signalled{}, ended{};
 };
 
 struct Options {
@@ -35,6 +40,9 @@ struct Options {
   std::size_t readLines = 0;
   // Sends SIGKILL this long after the start. Zero: never.
   std::chrono::milliseconds killAfter{0};
+  // Sends `signal` this long after the start. Zero: never.
+  std::chrono::milliseconds signalAfter{0};
+  int signal = SIGTERM;
 };
 
 // Runs `qev` with `args` (argument 0 is added) and waits for its end. A line that does not

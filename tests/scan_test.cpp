@@ -128,8 +128,8 @@ TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
     qevtest::FaultConfig config(std::string("[device]\nname = feeder\ntype = sheetfed scanner\n") +
                                 "size = 40 30\npages = 3\nfail = 1 read " + c.status + "\n");
     qevtest::TempDir out;
-    auto run = qevtest::qev({"scan", "--device", "fault:feeder", "--out", out.path()},
-                            config.options());
+    auto run =
+        qevtest::qev({"scan", "--device", "fault:feeder", "--out", out.path()}, config.options());
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.events.size(), 2u) << run.out;
     EXPECT_EQ(run.events[0]["event"], "opened");

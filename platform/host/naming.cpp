@@ -6,7 +6,6 @@ namespace qev {
 
 namespace {
 
-
 bool startsWith(std::string_view text, std::string_view start) {
   return text.substr(0, start.size()) == start;
 }
@@ -50,6 +49,5 @@ std::optional<std::string> nameOf(const host::DeviceInfo& info) {
   if (joined.empty()) return std::nullopt;
   return validUtf8(joined);
 }
-
 
 }  // namespace qev

@@ -34,15 +34,15 @@ enum class Kind : std::uint8_t {
   close,   // end the session and answer `closed`
 
   // The host to qev.
-  added,     // `info`
-  removed,   // gone from SANE's list
-  units,     // a probe learnt the units: `info.units`
-  opened,    // `error` or `info.units`
-  selected,  // `unitInfo`, `error`
-  needFile,  // a page is about to be read: answer `file` or `noFile`
-  scanned,   // the page file at `path` is complete
-  completed, // the scan is over: `error`
-  lost,      // the device went away during the session
+  added,      // `info`
+  removed,    // gone from SANE's list
+  units,      // a probe learnt the units: `info.units`
+  opened,     // `error` or `info.units`
+  selected,   // `unitInfo`, `error`
+  needFile,   // a page is about to be read: answer `file` or `noFile`
+  scanned,    // the page file at `path` is complete
+  completed,  // the scan is over: `error`
+  lost,       // the device went away during the session
   closed,
 };
 
@@ -51,7 +51,7 @@ struct DeviceInfo {
   std::string name;  // "test:0", "net:127.0.0.1:test:0" …, as SANE spells it (any bytes)
   std::string vendor;
   std::string model;
-  std::string type;  // "flatbed scanner", "virtual device" …
+  std::string type;                 // "flatbed scanner", "virtual device" …
   std::optional<std::string> uuid;  // a stable identity, where one can be derived
   std::vector<unsigned> units;      // functional unit types
 };

@@ -2,6 +2,8 @@
 // them. Every SANE call happens in the host; here are only messages, the page files the
 // host writes into, and what becomes of a session when the host dies.
 
+#include "platform/scanner.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include "platform/host/host.h"
 #include "platform/host/naming.h"
 #include "platform/run_loop.h"
-#include "platform/scanner.h"
 #include "platform/utf8.h"
 
 namespace qev {
@@ -93,9 +94,9 @@ class HostDevice final : public Device {
   std::string folder;
   std::string document = "scan";
   int nextFile = 1;
-  bool active = false;      // a session is open or opening: its answers are awaited
-  bool cancelled = false;   // the user stopped it
-  std::string pending;      // the page file the host is writing, not yet reported
+  bool active = false;     // a session is open or opening: its answers are awaited
+  bool cancelled = false;  // the user stopped it
+  std::string pending;     // the page file the host is writing, not yet reported
 };
 
 // What the browser and its devices share: the host, the browser's delegate and the devices
@@ -106,15 +107,14 @@ class Service : public std::enable_shared_from_this<Service> {
 
   void start() {
     std::weak_ptr<Service> self = weak_from_this();
-    host = std::make_unique<Host>(
-        loop, Host::Handlers{.message =
-                                 [self](host::Received& r) {
-                                   if (auto s = self.lock()) s->handle(r);
-                                 },
-                             .gone =
-                                 [self](const std::string& why) {
-                                   if (auto s = self.lock()) s->gone(why);
-                                 }});
+    host = std::make_unique<Host>(loop, Host::Handlers{.message =
+                                                           [self](host::Received& r) {
+                                                             if (auto s = self.lock()) s->handle(r);
+                                                           },
+                                                       .gone =
+                                                           [self](const std::string& why) {
+                                                             if (auto s = self.lock()) s->gone(why);
+                                                           }});
     host->send({.kind = host::Kind::browse, .probe = probe});
   }
 
@@ -166,11 +166,14 @@ void HostDevice::requestOpenSession() {
   cancelled = false;
   send({.kind = host::Kind::open, .info = info});
   if (service->dead) {
-    service->loop.post([this, service = service] { hostGone("The scanner's driver is not running."); });
+    service->loop.post(
+        [this, service = service] { hostGone("The scanner's driver is not running."); });
   }
 }
 
-void HostDevice::requestSelectUnit(unsigned type) { send({.kind = host::Kind::select, .unit = type}); }
+void HostDevice::requestSelectUnit(unsigned type) {
+  send({.kind = host::Kind::select, .unit = type});
+}
 
 void HostDevice::requestScan() {
   if (current == nullptr) {

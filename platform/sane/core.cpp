@@ -1,6 +1,8 @@
 // A SANE device in the driver host: opening, selecting a source, scanning a batch of pages
 // and closing. Every function here runs on the worker thread, but `interrupt`.
 
+#include "platform/sane/core.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "platform/sane/core.h"
 #include "platform/sane/encoder.h"
 #include "platform/sane/link.h"
 #include "platform/sane/worker.h"
@@ -318,7 +319,7 @@ void DeviceCore::scan(const host::ScanJob& job) {
   }
   sane_cancel(h);
   auto encoded = encoder.finish();
-  if (closing) return;  // the session is closing and wants no more answers
+  if (closing) return;              // the session is closing and wants no more answers
   if (cancelling) return cancel();  // stopped by the user: the pages delivered stay
   if (error) {
     // no page file could be made

@@ -74,10 +74,8 @@ void Discovery::poll() {
   for (; *list != nullptr; ++list) {
     const SANE_Device& d = **list;
     if (d.name == nullptr) continue;
-    now.push_back({.name = d.name,
-                   .vendor = text(d.vendor),
-                   .model = text(d.model),
-                   .type = text(d.type)});
+    now.push_back(
+        {.name = d.name, .vendor = text(d.vendor), .model = text(d.model), .type = text(d.type)});
   }
   // Stable identities, where they can be derived. Two devices that would share one (twin
   // units without serial numbers) keep their SANE names instead: a stored identifier must
