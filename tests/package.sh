@@ -13,7 +13,7 @@ fail() {
 
 # cmake --install lays out the same files under any prefix.
 "$(dirname "$2")/cmake" --install "$build" --prefix "$scratch/prefix" >/dev/null
-for file in bin/qev share/man/man1/qev.1 share/doc/qev/events.schema.json share/doc/qev/examples/scan.py; do
+for file in bin/qev libexec/qev/qev-host share/man/man1/qev.1 share/doc/qev/events.schema.json share/doc/qev/examples/scan.py; do
   [ -f "$scratch/prefix/$file" ] || fail "cmake --install did not put $file"
 done
 
@@ -42,6 +42,7 @@ done
 root="$scratch/root"
 dpkg -x "$deb" "$root"
 [ -x "$root/usr/bin/qev" ] || fail "no usr/bin/qev in the package"
+[ -x "$root/usr/libexec/qev/qev-host" ] || fail "no usr/libexec/qev/qev-host in the package"
 [ -f "$root/usr/share/man/man1/qev.1" ] || fail "no manual page in the package"
 [ -f "$root/usr/share/doc/qev/events.schema.json" ] || fail "no event schema in the package"
 
@@ -64,3 +65,12 @@ set -- "$scratch"/pages/QEV_*_0001.jpg
 [ -s "$1" ] || fail "no page file in $scratch/pages"
 [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "$1 is not a JPEG file"
 echo "the installed qev wrote $(basename "$1")"
+
+# The installed qev finds its driver host and scans SANE's test scanner through it.
+status=0
+SANE_CONFIG_DIR="$(cd "$(dirname "$0")" && pwd)/sane/test" "$root/usr/bin/qev" scan --device test:0 \
+  --source flatbed --dpi 50 --out "$scratch/scans" >"$scratch/scan" 2>"$scratch/errors" || status=$?
+cat "$scratch/scan"
+[ "$status" -eq 0 ] || fail "qev scan: status $status"
+[ ! -s "$scratch/errors" ] || fail "qev scan wrote to standard error: $(cat "$scratch/errors")"
+[ "$(tail -n 1 "$scratch/scan")" = '{"event":"done","pages":1}' ] || fail "the scan did not end with done"
