@@ -135,6 +135,11 @@ void DeviceCore::cancel() {
   complete(Error{describe(SANE_STATUS_CANCELLED)});
 }
 
+void DeviceCore::outOfMemory() {
+  shut();
+  complete(Error{describe(SANE_STATUS_NO_MEM)});
+}
+
 void DeviceCore::close() {
   shut();
   closing = false;

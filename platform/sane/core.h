@@ -44,6 +44,9 @@ class DeviceCore {
   // Closes the session and completes with the cancellation status, unless a scan already
   // did so.
   void cancel();
+  // A request ran out of memory: the session is closed and the scan completes with SANE's
+  // text for it, so that the run ends with its error rather than with a dead host.
+  void outOfMemory();
 
  private:
   void shut();

@@ -13,6 +13,7 @@
 
 #include <charconv>
 #include <map>
+#include <new>
 #include <memory>
 #include <string_view>
 
@@ -83,7 +84,13 @@ int main(int argc, char** argv) {
         worker->post([core, unit = m.unit] { core->select(unit); });
         break;
       case host::Kind::scan:
-        worker->post([core, job = m.job] { core->scan(job); });
+        worker->post([core, job = m.job] {
+          try {
+            core->scan(job);
+          } catch (const std::bad_alloc&) {
+            core->outOfMemory();
+          }
+        });
         break;
       case host::Kind::cancel:
         core->interrupt();
