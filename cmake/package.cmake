@@ -18,5 +18,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # the test pages are drawn in a font that no library pulls in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sane-utils, sane-airscan, hplip")
+# sane-airscan reaches most network scanners and printers of today without a driver.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sane-airscan")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sane-utils, hplip")
 include(CPack)
