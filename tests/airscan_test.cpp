@@ -25,7 +25,9 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 
 constexpr int port = 8090;
-const std::string device = "airscan:e0:Office";
+// The stable id: sane-airscan names the device "airscan:e0:Office", with a counter that
+// follows discovery order; qev drops the counter.
+const std::string device = "airscan:e:Office";
 
 // The scanner's whole area, A4, in pixels at `dpi` (escl_server.py works in 1/300 inch).
 int width(int dpi) { return 2480 * dpi / 300; }
