@@ -402,6 +402,11 @@ TEST_F(SaneScanner, ACancelEndsTheBatchAndClosesTheSession) {
   // Closed: a scan now has no session to run in.
   device->requestScan();
   EXPECT_EQ(recorder.wait(), std::string("complete: ") + "Invalid argument");
+  // Opened again, the session answers as if never cancelled.
+  recorder.pages.clear();
+  for (const auto& entry : fs::directory_iterator(folder)) fs::remove(entry.path());
+  EXPECT_EQ(scan(flatbedUnit, 50), "complete");
+  EXPECT_EQ(recorder.pages.size(), 1u);
 }
 
 }  // namespace
