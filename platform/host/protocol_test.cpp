@@ -15,10 +15,18 @@ Message full() {
   m.device = "fault:odd\xff name";
   m.probe = true;
   m.unit = feederUnit;
-  m.job = {.unit = feederUnit, .dpi = 600, .pixelType = 1, .depth = 16, .duplex = true,
+  m.job = {.unit = feederUnit,
+           .dpi = 600,
+           .pixelType = 1,
+           .depth = 16,
+           .duplex = true,
            .area = Area{1.5, 2, 215.9, 297}};
-  m.info = {.name = "genesys:libusb:001:004", .vendor = "Canon", .model = "LiDE", .type = "t",
-            .uuid = "genesys:usb:04a9:1909@0000:00:14.0/1.4", .units = {0, 3}};
+  m.info = {.name = "genesys:libusb:001:004",
+            .vendor = "Canon",
+            .model = "LiDE",
+            .type = "t",
+            .uuid = "genesys:usb:04a9:1909@0000:00:14.0/1.4",
+            .units = {0, 3}};
   m.unitInfo.type = feederUnit;
   m.unitInfo.supported.add(50, 600, 50);
   m.unitInfo.preferred.add(300);
