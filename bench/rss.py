@@ -37,6 +37,4 @@ while qev.poll() is None:
     for child in children(qev.pid):
         host = max(host, hwm(child) or 0)
     time.sleep(0.002)
-
-
 print(main, host)
