@@ -10,17 +10,16 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <type_traits>
 
 #include "platform/sane/encoder.h"
+#include "platform/sane/habits.h"
 #include "platform/sane/link.h"
 #include "platform/sane/worker.h"
 
 namespace qev {
 
 namespace {
-
-// Reads in a row that may return nothing before the device counts as lost.
-constexpr int emptyReadsLimit = 100;
 
 constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
 
@@ -77,6 +76,7 @@ void DeviceCore::open() {
     SANE_Handle h = nullptr;
     SANE_Status status = sane_open(info.name.c_str(), &h);
     if (status != SANE_STATUS_GOOD) {
+      if (gone(status)) return link.send(host::Kind::lost, info.name);
       answer.error = Error{describe(status)};
       return link.send(answer);
     }
@@ -105,6 +105,7 @@ void DeviceCore::select(unsigned type) {
     if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
     if (spelling && options->settable("source")) {
       SANE_Status status = options->setString("source", *spelling);
+      if (gone(status)) return link.send(host::Kind::lost, info.name);
       if (status != SANE_STATUS_GOOD) answer.error = Error{describe(status)};
     }
   }
@@ -115,8 +116,12 @@ void DeviceCore::select(unsigned type) {
     for (std::int64_t dpi : commonResolutions) {
       if (unit.supported.contains(dpi)) unit.preferred.add(dpi);
     }
+    // A duplex source, a switch `duplex` (hpaio) or a string option `adf-mode` (epson2,
+    // kodakaio).
     const SANE_Option_Descriptor* duplex = options->find("duplex");
-    unit.duplex = (sources && sources->duplex) || (duplex && duplex->type == SANE_TYPE_BOOL);
+    auto modes = options->strings("adf-mode");
+    unit.duplex = (sources && sources->duplex) || (duplex && duplex->type == SANE_TYPE_BOOL) ||
+                  (modes && adfMode(*modes, true));
     auto x = options->range("br-x"), y = options->range("br-y");
     if (x && y) unit.physical = {x->second, y->second};
   }
@@ -158,40 +163,67 @@ void DeviceCore::shut() {
   --worker.openSessions;
 }
 
-std::optional<Error> DeviceCore::apply(const host::ScanJob& job, int& density) {
-  auto check = [](SANE_Status status) -> std::optional<Error> {
-    if (status == SANE_STATUS_GOOD) return std::nullopt;
-    return Error{describe(status)};
+// Sets the options in an order that works with every backend: source (and the duplex
+// switches), page size, mode, depth, resolution, area. A backend may reset later options when
+// an earlier one changes (genesys resets depth with the mode and the resolution and area with
+// the source; fujitsu bounds the area by the page size), so each is set after those it
+// depends on. Descriptors are read again whenever a change asks for it (SaneOptions), and
+// inactive options are left alone.
+SANE_Status DeviceCore::apply(const host::ScanJob& job, int& density) {
+  const bool flatbed = job.unit == flatbedUnit;
+  const bool duplex = !flatbed && job.duplex;
+  SANE_Status status = SANE_STATUS_GOOD;
+  auto set = [&](std::string_view name, auto value) {
+    if (status != SANE_STATUS_GOOD) return;
+    if constexpr (std::is_same_v<decltype(value), std::string>) {
+      status = options->setString(name, value);
+    } else {
+      status = options->setNumber(name, value);
+    }
   };
-  std::optional<Error> error;
   if (sources && options->settable("source")) {
-    bool flatbed = job.unit == flatbedUnit;
     auto wanted = flatbed ? sources->flatbed
-                          : (job.duplex && sources->duplex ? sources->duplex : sources->feeder);
-    if (wanted) error = check(options->setString("source", *wanted));
+                          : (duplex && sources->duplex ? sources->duplex : sources->feeder);
+    if (wanted) set("source", *wanted);
   }
-  if (auto modes = options->strings("mode"); !error && modes && options->settable("mode")) {
-    if (auto mode = modeFor(*modes, job.pixelType))
-      error = check(options->setString("mode", *mode));
-  }
-  if (const SANE_Option_Descriptor* d = options->settable("depth"); !error && d) {
-    // Black and white is one bit a pixel, also where it is a depth of the gray mode.
-    SANE_Word depth = job.pixelType == 0 ? 1 : job.depth;
-    if (d->type == SANE_TYPE_INT && allows(*d, depth)) {
-      error = check(options->setNumber("depth", depth));
+  // Without a duplex source, one side or both are chosen by a switch.
+  if (!(sources && sources->duplex)) {
+    auto modes = options->strings("adf-mode");
+    if (auto mode = modes ? adfMode(*modes, duplex) : std::nullopt;
+        mode && options->settable("adf-mode")) {
+      set("adf-mode", *mode);
+    }
+    if (const SANE_Option_Descriptor* d = options->settable("duplex");
+        d && d->type == SANE_TYPE_BOOL) {
+      set("duplex", duplex ? 1.0 : 0.0);
     }
   }
-  if (!error && job.dpi && options->settable("resolution")) {
-    error = check(options->setNumber("resolution", static_cast<double>(*job.dpi)));
+  // A feeder's page size (active on feeders only) bounds its area; the backends' default is
+  // a Letter page, which cuts the foot of an A4 sheet.
+  for (auto [name, wanted] : {std::pair{"page-width", pageWidth}, {"page-height", pageHeight}}) {
+    auto range = options->range(name);
+    if (!range || !options->settable(name)) continue;
+    set(name, atLeast(options->number(name).value_or(range->first), *range, wanted));
+  }
+  if (auto modes = options->strings("mode"); modes && options->settable("mode")) {
+    if (auto mode = modeFor(*modes, job.pixelType)) set("mode", *mode);
+  }
+  if (const SANE_Option_Descriptor* d = options->settable("depth")) {
+    // Black and white is one bit a pixel, also where it is a depth of the gray mode.
+    SANE_Word depth = job.pixelType == 0 ? 1 : job.depth;
+    if (d->type == SANE_TYPE_INT && allows(*d, depth)) set("depth", static_cast<double>(depth));
+  }
+  if (job.dpi && options->settable("resolution")) {
+    set("resolution", static_cast<double>(*job.dpi));
   }
   // The area: the session's for a flatbed, the whole range for a feeder.
   auto x = options->range("br-x"), y = options->range("br-y");
   auto left = options->range("tl-x"), top = options->range("tl-y");
-  if (!error && x && y && left && top) {
+  if (x && y && left && top) {
     double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
     // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
     bool given = job.area && job.area->width > 0 && job.area->height > 0;
-    if (job.unit == flatbedUnit && given) {
+    if (flatbed && given) {
       tlx = std::clamp(job.area->x, left->first, left->second);
       tly = std::clamp(job.area->y, top->first, top->second);
       brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
@@ -200,27 +232,27 @@ std::optional<Error> DeviceCore::apply(const host::ScanJob& job, int& density) {
     std::pair<const char*, double> area[] = {
         {"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
     for (const auto& [name, value] : area) {
-      if (!error && options->settable(name)) error = check(options->setNumber(name, value));
+      if (options->settable(name)) set(name, value);
     }
   }
-  if (const SANE_Option_Descriptor* d = options->settable("duplex");
-      !error && d && d->type == SANE_TYPE_BOOL && !(sources && sources->duplex)) {
-    error = check(options->setNumber("duplex", job.unit == feederUnit && job.duplex ? 1 : 0));
-  }
-  auto set = options->number("resolution");
-  density = set ? static_cast<int>(*set) : static_cast<int>(job.dpi.value_or(0));
-  return error;
+  auto dpi = options->number("resolution");
+  density = dpi ? static_cast<int>(*dpi) : static_cast<int>(job.dpi.value_or(0));
+  return status;
 }
 
-SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes) {
+SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool& unknownHeight) {
   SANE_Handle h = handle;
+  const auto limit = silenceLimit(backendOf(info.name));
   int empty = 0;  // reads in a row that gave nothing
+  std::chrono::steady_clock::time_point silentSince;
   for (;;) {
+    // Read after sane_start: the parameters before it are estimates.
     SANE_Parameters p{};
     SANE_Status status = sane_get_parameters(h, &p);
     if (status != SANE_STATUS_GOOD) return status;
     auto format = formatOf(p.format);
     if (!format) return SANE_STATUS_UNSUPPORTED;
+    unknownHeight = unknownHeight || p.lines < 0;
     encoder.beginFrame({.format = *format,
                         .last = p.last_frame != SANE_FALSE,
                         .bytesPerLine = p.bytes_per_line,
@@ -240,13 +272,16 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes) {
           empty = 0;
           continue;
         }
-        // A blocking read returns data or a status. The net backend answers a connection
-        // that its server closed with nothing, again and again: that is a lost device.
-        if (++empty >= emptyReadsLimit) {
+        // A read may return nothing while the scanner warms up or works (fujitsu and
+        // canon_dr do so in blocking mode); a long silence is a lost device (silenceLimit).
+        auto now = std::chrono::steady_clock::now();
+        if (empty++ == 0) silentSince = now;
+        if (now - silentSince >= limit) {
           status = SANE_STATUS_IO_ERROR;
           break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (closing || cancelling) return SANE_STATUS_CANCELLED;
+        std::this_thread::sleep_for(emptyReadPause(empty));
       }
       bytes += used;
       if (used > 0) encoder.push(std::move(data), used);
@@ -260,13 +295,18 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes) {
   }
 }
 
+bool DeviceCore::gone(SANE_Status status) {
+  // An unplugged device answers I/O errors, and a name that is no more is invalid.
+  return (status == SANE_STATUS_IO_ERROR || status == SANE_STATUS_INVAL) && lost();
+}
+
 // After an I/O error: whether the device has gone away. The handle is of no more use and is
 // closed. For a network device SANE is started afresh when nothing else is open, since the
 // net backend keeps the connection that its server dropped and fails (even crashes) when
 // asked for devices over it.
 bool DeviceCore::lost() {
   shut();
-  if (info.name.rfind("net:", 0) == 0 && worker.openSessions == 0) worker.restart();
+  if (backendOf(info.name) == "net" && worker.openSessions == 0) worker.restart();
   const SANE_Device** list = nullptr;
   if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return false;
   for (; *list != nullptr; ++list) {
@@ -279,13 +319,21 @@ void DeviceCore::scan(const host::ScanJob& job) {
   if (handle == nullptr) return complete(Error{describe(SANE_STATUS_INVAL)});
   SANE_Handle h = handle;
   int density = 0;
-  if (auto error = apply(job, density)) return complete(error);
+  if (SANE_Status status = apply(job, density); status != SANE_STATUS_GOOD) {
+    if (gone(status)) return link.send(host::Kind::lost, info.name);
+    return complete(Error{describe(status)});
+  }
+  const std::string_view backend = backendOf(info.name);
+  // A flatbed gives the same page at every start: it is scanned once, unless it turns out to
+  // feed sheets (sheetsOnFlatbed).
+  bool feeds = job.unit != flatbedUnit;
 
   PageEncoder encoder([this](const std::string& path) {
     link.send({.kind = host::Kind::scanned, .device = info.name, .path = path});
   });
   std::optional<Error> error;
   SANE_Status failed = SANE_STATUS_GOOD;
+  bool endedIfListed = false;  // the end of the batch, if the device is still there
   std::int64_t pages = 0;
   while (!closing && !cancelling) {
     // The page before is written out and handed over before the next file is asked for, so
@@ -302,24 +350,30 @@ void DeviceCore::scan(const host::ScanJob& job) {
     if (status != SANE_STATUS_GOOD) {
       ::close(file.fd);
       ::unlink(file.path.c_str());
-      // An empty feeder after a page is the normal end of a batch.
-      if (status != SANE_STATUS_NO_DOCS || pages == 0) failed = status;
+      // After a page, each backend's way of saying that the feeder is empty ends the batch.
+      Ending ending =
+          pages > 0 && !cancelling ? feederEnding(backend, Stage::start, status) : Ending::fails;
+      if (ending == Ending::fails) failed = status;
+      endedIfListed = ending == Ending::endsIfListed;
       break;
     }
     encoder.beginPage(file.fd, file.path, density);
     std::size_t bytes = 0;
-    status = readPage(encoder, bytes);
+    bool unknownHeight = false;
+    status = readPage(encoder, bytes, unknownHeight);
     if (status != SANE_STATUS_GOOD) {
       encoder.abortPage();
       // Some backends start the sheet after the last one and only then find the feeder
       // empty: that, too, is the end of a batch, not a failure.
-      bool ended = status == SANE_STATUS_NO_DOCS && pages > 0 && bytes == 0;
+      bool ended = pages > 0 && bytes == 0 &&
+                   feederEnding(backend, Stage::firstRead, status) == Ending::ends;
       if (!ended && (status != SANE_STATUS_CANCELLED || !encoder.failure())) failed = status;
       break;
     }
     encoder.endPage();
     ++pages;
-    if (job.unit == flatbedUnit) break;
+    feeds = feeds || (unknownHeight && sheetsOnFlatbed(backend));
+    if (!feeds) break;
     // The next sheet starts without a cancel in between: a cancel can drop a duplex back side.
   }
   sane_cancel(h);
@@ -330,7 +384,9 @@ void DeviceCore::scan(const host::ScanJob& job) {
     // no page file could be made
   } else if (encoded) {
     error = encoded;  // a file that could not be written stopped the scan
-  } else if (failed == SANE_STATUS_IO_ERROR && lost()) {
+  } else if (endedIfListed) {
+    if (lost()) return link.send(host::Kind::lost, info.name);
+  } else if (gone(failed)) {
     return link.send(host::Kind::lost, info.name);
   } else if (failed != SANE_STATUS_GOOD) {
     error = Error{describe(failed)};

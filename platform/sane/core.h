@@ -50,8 +50,13 @@ class DeviceCore {
 
  private:
   void shut();
-  std::optional<Error> apply(const host::ScanJob& job, int& density);
-  SANE_Status readPage(PageEncoder& encoder, std::size_t& bytes);
+  SANE_Status apply(const host::ScanJob& job, int& density);
+  // Reads one page; `bytes` counts what arrived, `unknownHeight` whether the backend did not
+  // know the page's height once started.
+  SANE_Status readPage(PageEncoder& encoder, std::size_t& bytes, bool& unknownHeight);
+  // Whether `status` comes from a device that went away: asked only for statuses that an
+  // unplugged device answers, and then the handle is closed (see `lost`).
+  bool gone(SANE_Status status);
   bool lost();
   void complete(const std::optional<Error>& error);
 

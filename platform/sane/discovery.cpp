@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/sane/habits.h"
 #include "platform/sane/link.h"
 #include "platform/sane/options.h"
 #include "platform/sane/worker.h"
@@ -15,7 +16,8 @@ std::string text(SANE_String_Const s) { return s != nullptr ? s : std::string();
 // Which backends `list` may open to read a device's source list. Opening a scanner claims it
 // (every other program's open answers busy meanwhile), and some backends act on the hardware
 // or wait for it when opened; those are never probed, and their devices' units are guessed
-// from the type string of SANE's listing. A backend that is not named here is not probed.
+// from the type string of SANE's listing (unitTypes), as are those of a probe that fails or
+// finds the device busy. A backend that is not named here is not probed.
 struct ProbeRule {
   std::string_view backend;
   bool probe;
@@ -24,31 +26,41 @@ struct ProbeRule {
 constexpr ProbeRule probeRules[] = {
     {"test", true, "a virtual device"},
     {"fault", true, "our own test backend"},
-    {"fujitsu", true, "claims the device and sends a few commands"},
-    {"canon_dr", true, "claims the device and sends a few commands"},
-    {"xerox_mfp", true, "claims the device and sends a few commands"},
-    {"kodakaio", true, "claims the device and sends a few commands"},
+    {"fujitsu", true, "claims the device and sends a few commands, without delay"},
+    {"canon_dr", true, "claims the device and sends a few commands, without delay"},
+    {"xerox_mfp", true, "claims the device and sends a few commands, without delay"},
+    {"kodakaio", true, "claims the device and sends a few commands, without delay"},
     {"escl", true, "one HTTP request for the capabilities"},
-    {"airscan", true, "one HTTP request once its discovery has run"},
-    {"pixma", true, "re-runs its network discovery (about 0.5 s), then claims the device"},
+    {"airscan", true, "one HTTP request once its first discovery has run (up to 20 s)"},
+    {"pixma", true, "re-runs its network discovery (at least 0.5 s), then claims the device"},
     {"epson2", false, "network models open a session, take a lock and sleep 1 s"},
-    {"epsonds", false, "network models open a session, take a lock and sleep 1 s"},
-    {"genesys", false, "moves the head home on every open; closing ejects a sheet-fed page"},
-    {"plustek", false, "resets the chip and moves the head home"},
-    {"avision", false, "waits for the device up to 10 s; film scanners calibrate"},
-    {"hp5590", false, "wakes the scanner, up to 90 s"},
-    {"net", false, "the remote saned opens the remote backend's device"},
+    {"epsonds", false,
+     "network models open a session, take a lock and sleep 1 s; closing may "
+     "retry for up to 50 s"},
+    {"genesys", false,
+     "boots the chip and moves the head home on every open; closing ejects "
+     "the sheet of a sheet-fed model and turns the lamp off"},
+    {"plustek", false, "resets the chip and moves the head home (already while listing)"},
+    {"avision", false,
+     "waits for the device for 1 to 10 s; film scanners calibrate and move "
+     "home"},
+    {"hp5590", false,
+     "its listing already holds the device open; an open wakes the scanner, "
+     "up to 90 s"},
+    {"net", false, "the remote saned opens the remote backend's device, with all the above"},
+    {"hpaio", false, "what its open does to the device is not known"},
+    {"brother3", false, "what its open does to the device is not known"},
 };
 
+}  // namespace
+
 bool probeSafe(std::string_view name) {
-  std::string_view backend = name.substr(0, name.find(':'));
+  std::string_view backend = backendOf(name);
   for (const auto& rule : probeRules) {
     if (rule.backend == backend) return rule.probe;
   }
   return false;
 }
-
-}  // namespace
 
 std::vector<unsigned> probeUnits(const host::DeviceInfo& info) {
   SANE_Handle h = nullptr;

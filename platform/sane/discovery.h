@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "platform/host/protocol.h"
 #include "platform/sane/identity.h"
@@ -31,6 +32,10 @@ class Discovery {
   Identities identities;
   std::set<std::string> known;
 };
+
+// Whether `list` may open the device named `name` (a SANE name, "<backend>:…") to learn its
+// units: only for backends whose open is quick and leaves the scanner as it was.
+bool probeSafe(std::string_view name);
 
 // The functional units of a device, learnt by opening it briefly to read its source list.
 std::vector<unsigned> probeUnits(const host::DeviceInfo& info);

@@ -78,8 +78,23 @@ std::vector<unsigned> unitTypes(const std::optional<Sources>& sources, std::stri
     if (sources->flatbed) units.push_back(0);
     if (sources->feeder) units.push_back(3);
   }
-  if (units.empty()) units.push_back(lower(type) == "sheetfed scanner" ? 3 : 0);
+  if (!units.empty()) return units;
+  std::string t = lower(type);
+  bool feeder = has(t, "sheetfed") || has(t, "sheet-fed") || has(t, "adf");
+  if (has(t, "flatbed") || !feeder) units.push_back(0);
+  if (feeder) units.push_back(3);
   return units;
+}
+
+std::optional<std::string> adfMode(const std::vector<std::string>& modes, bool duplex) {
+  for (const auto& m : modes) {
+    if (has(lower(m), "duplex") == duplex) return m;
+  }
+  return std::nullopt;
+}
+
+double atLeast(double current, std::pair<double, double> range, double wanted) {
+  return std::clamp(std::max(current, wanted), range.first, std::max(range.first, range.second));
 }
 
 std::optional<std::string> modeFor(const std::vector<std::string>& modes, int pixelType) {

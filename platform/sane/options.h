@@ -30,8 +30,24 @@ struct Sources {
 Sources sortSources(const std::vector<std::string>& entries);
 
 // The functional unit types of a device: from its sources when it has any of a known kind,
-// else one unit, a feeder for a "sheetfed scanner", a flatbed for anything else.
+// else guessed from the type string of SANE's listing, where backends tell it reliably:
+// "sheetfed scanner" (plustek, avision) and "ADF scanner" (escl) a feeder, "flatbed or ADF
+// scanner" (escl) both, anything else a flatbed (also "flatbed scanner" from genesys, epson2
+// and kodakaio, which say so even with a feeder, and "film scanner" from avision).
 std::vector<unsigned> unitTypes(const std::optional<Sources>& sources, std::string_view type);
+
+// The entry of an `adf-mode` list (epson2, kodakaio: "Simplex", "Duplex") that scans one or
+// both sides of each sheet; none when the list has no such entry.
+std::optional<std::string> adfMode(const std::vector<std::string>& modes, bool duplex);
+
+// The smallest page a feeder is set to, so that neither an A4 (210 x 297 mm) nor a Letter
+// sheet (215.9 x 279.4 mm) is cut.
+constexpr double pageWidth = 215.9, pageHeight = 297;  // mm
+
+// A value for a page size option (fujitsu and canon_dr `page-width`, `page-height`) whose
+// range is `range` and value `current`: at least `wanted` where the range allows it, else
+// its maximum; a larger value stays.
+double atLeast(double current, std::pair<double, double> range, double wanted);
 
 // The entry of `modes` for a pixel data type (0 black and white, 1 gray, 2 colour). Colour
 // falls back to gray, black and white to gray; none when nothing fits.

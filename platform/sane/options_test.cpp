@@ -42,9 +42,61 @@ TEST(SaneMapping, UnitsComeFromSourcesOrTheDeviceType) {
   EXPECT_EQ(units({{"Transparency Adapter"}}, "flatbed scanner"), (U{0}));
   EXPECT_EQ(units(std::nullopt, "sheetfed scanner"), (U{3}));
   EXPECT_EQ(units(std::nullopt, "virtual device"), (U{0}));
+  // A busy or failed probe, or no source option: the listing's type string decides.
+  EXPECT_EQ(units(std::vector<std::string>{}, "sheetfed scanner"), (U{3}));
   Sources s = sortSources({"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"});
   EXPECT_EQ(s.feeder, "ADF Front");
   EXPECT_EQ(s.duplex, "ADF Duplex");
+}
+
+// The type strings of SANE's listings, as the backends write them.
+TEST(SaneMapping, UnitsAreGuessedFromTypesThatTellThem) {
+  using U = std::vector<unsigned>;
+  struct Case {
+    const char* type;
+    U units;
+  } cases[] = {
+      {"flatbed scanner", {0}},            // plustek, avision; also genesys, epson2, kodakaio
+      {"sheetfed scanner", {3}},           // plustek, avision
+      {"film scanner", {0}},               // avision: no feeder
+      {"flatbed or ADF scanner", {0, 3}},  // escl by default
+      {"ADF scanner", {3}},                // escl
+      {"Workgroup scanner", {0}},          // hp5590: cannot tell
+      {"multi-function peripheral", {0}},
+      {"all-in-one", {0}},
+      {"ESC/I-2", {0}},
+      {"", {0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    EXPECT_EQ(unitTypes(std::nullopt, c.type), c.units);
+  }
+}
+
+TEST(SaneMapping, AdfModeChoosesOneSideOrBoth) {
+  std::vector<std::string> modes = {"Simplex", "Duplex"};
+  EXPECT_EQ(adfMode(modes, true), "Duplex");
+  EXPECT_EQ(adfMode(modes, false), "Simplex");
+  EXPECT_EQ(adfMode({"Simplex"}, true), std::nullopt);
+  EXPECT_EQ(adfMode({"Duplex"}, false), std::nullopt);
+}
+
+TEST(SaneMapping, FeederPagesHoldA4AndLetter) {
+  struct Case {
+    const char* name;
+    double current, min, max, wanted, value;
+  } cases[] = {
+      {"Letter default, A4 height fits", 279.4, 0, 5600, pageHeight, 297},
+      {"Letter width is wide enough", 215.9, 0, 221, pageWidth, 215.9},
+      {"a short feeder: its maximum", 279.4, 0, 280, pageHeight, 280},
+      {"a narrow feeder: its maximum", 210, 0, 212, pageWidth, 212},
+      {"a larger page set already stays", 355.6, 0, 5600, pageHeight, 355.6},
+      {"a minimum above the wanted size", 300, 320, 400, pageHeight, 320},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_DOUBLE_EQ(atLeast(c.current, {c.min, c.max}, c.wanted), c.value);
+  }
 }
 
 TEST(SaneMapping, ModesFollowThePixelDataType) {

@@ -174,6 +174,17 @@ bool hang(Device& d, std::istream& in) {
   return false;
 }
 
+// `PAGE` (mid-read), `open`, `set NAME` or `start PAGE`.
+bool remove(Device& d, std::istream& in) {
+  auto w = words(in);
+  long long at = 0;
+  if (w.size() == 1 && w[0] == "open") return (d.removeOpen = true), true;
+  if (w.size() == 1 && page(w[0], at)) return (d.removeAt = at), true;
+  if (w.size() == 2 && w[0] == "set" && validName(w[1])) return (d.removeSet = w[1]), true;
+  if (w.size() == 2 && w[0] == "start" && page(w[1], at)) return (d.removeStart = at), true;
+  return false;
+}
+
 bool feederEnd(Device& d, std::istream& in) {
   static const std::pair<const char*, FeederEnd> ends[] = {
       {"start-nodocs", FeederEnd::startNoDocs},
@@ -223,18 +234,20 @@ bool depthOption(Device& d, const std::string& value) {
 
 // Applies one `key = value` line to a device; false when the line makes no sense.
 bool apply(Device& d, const std::string& key, const std::string& value) {
-  static const std::pair<const char*, std::string Device::*> texts[] = {{"name", &Device::name},
-                                                                        {"vendor", &Device::vendor},
-                                                                        {"model", &Device::model},
-                                                                        {"type", &Device::type}};
+  static const std::pair<const char*, std::string Device::*> texts[] = {
+      {"backend", &Device::backend},
+      {"name", &Device::name},
+      {"vendor", &Device::vendor},
+      {"model", &Device::model},
+      {"type", &Device::type}};
   static const std::pair<const char*, std::vector<std::string> Device::*> lists[] = {
       {"source", &Device::sources}, {"mode", &Device::modes}, {"reload", &Device::reload}};
   static const std::pair<const char*, bool Device::*> flags[] = {
       {"duplex", &Device::duplex},
       {"busy", &Device::busy},
-      {"unknown-lines", &Device::unknownLines}};
+      {"unknown-lines", &Device::unknownLines},
+      {"sheet-fed", &Device::sheetFed}};
   static const std::pair<const char*, long long Device::*> counts[] = {
-      {"remove", &Device::removeAt},
       {"delay", &Device::delayMs},
       {"extra", &Device::extra},
       {"short", &Device::shortBy},
@@ -305,6 +318,7 @@ bool apply(Device& d, const std::string& key, const std::string& value) {
            f.status != SANE_STATUS_GOOD;
   }
   if (key == "feeder-end") return feederEnd(d, in);
+  if (key == "remove") return remove(d, in);
   if (key == "crash") return crash(d, in);
   if (key == "hang") return hang(d, in);
   if (key == "print") return (d.print = unescape(value)), true;

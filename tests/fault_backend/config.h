@@ -40,9 +40,13 @@ struct Shape {
 };
 
 struct Device {
+  // `backend`: the name the library is loaded as (a copy named libsane-<backend>.so.1) that
+  // serves this device; the dll loader shows it as `<backend>:<name>`.
+  std::string backend = "fault";
   std::string name, vendor = "Fault", model = "Injector", type = "flatbed scanner";
   std::vector<std::string> sources, modes, reload;
   bool duplex = false, busy = false, unknownLines = false;
+  bool sheetFed = false;  // every source feeds sheets, also one named Flatbed
   std::optional<Shape> resolution, depths;
   std::vector<Shape> extras;  // `option` lines, in order
   // The area: `area` for the flatbed (and the feeder unless `feeder-area` says otherwise).
@@ -65,6 +69,9 @@ struct Device {
   // Faults.
   std::vector<Fault> faults;
   long long removeAt = 0, crashPage = 0, hangStart = 0, hangRead = 0;  // pages; 0: never
+  long long removeStart = 0;  // page whose sane_start finds the device unplugged; 0: never
+  bool removeOpen = false;    // sane_open finds the device unplugged
+  std::string removeSet;      // setting this option finds the device unplugged
   Crash crashRead = Crash::none, crashOpen = Crash::none;
   bool hangOpen = false, hangDevices = false, resetSignals = false;
   std::optional<std::string> print;  // written to standard output and error

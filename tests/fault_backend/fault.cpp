@@ -25,6 +25,9 @@
 namespace fault {
 namespace {
 
+// The backend name this copy of the library was loaded as: `fault`, or another that a test
+// gave a copy of it (see the entry points at the end).
+std::string loadedAs = "fault";
 std::vector<std::unique_ptr<Device>> devices;
 std::vector<const SANE_Device*> list;
 std::vector<std::unique_ptr<Handle>> handles;
@@ -103,6 +106,7 @@ extern "C" {
 SANE_Status sane_fault_init(SANE_Int* version, SANE_Auth_Callback) {
   if (version) *version = SANE_VERSION_CODE(1, 0, 0);
   devices = load();
+  std::erase_if(devices, [](const auto& d) { return d->backend != loadedAs; });
   for (const auto& d : devices) say(*d);
   return SANE_STATUS_GOOD;
 }
@@ -144,6 +148,10 @@ SANE_Status sane_fault_open(SANE_String_Const name, SANE_Handle* out) {
       hang();
     }
     if (d->busy) return SANE_STATUS_DEVICE_BUSY;
+    if (d->removeOpen) {
+      d->removed = true;
+      return SANE_STATUS_IO_ERROR;
+    }
     auto h = std::make_unique<Handle>();
     h->device = d.get();
     build(*h);
@@ -187,7 +195,11 @@ SANE_Status sane_fault_control_option(SANE_Handle handle, SANE_Int n, SANE_Actio
   // Sets are recorded as asked, with the value stored when it differs, or the refusal.
   std::string asked = action == SANE_ACTION_SET_AUTO ? "auto" : shown(o, value);
   SANE_Status status = SANE_STATUS_INVAL;
-  if (h->state == State::reading)
+  Device& d = *h->device;
+  if (o.d.name == d.removeSet) d.removed = true;
+  if (d.removed)
+    status = SANE_STATUS_IO_ERROR;
+  else if (h->state == State::reading)
     status = SANE_STATUS_DEVICE_BUSY;
   else if (action == SANE_ACTION_SET_VALUE && !h->stale)
     status = set(*h, o, value, info);
@@ -236,6 +248,10 @@ SANE_Status sane_fault_start(SANE_Handle handle) {
     h->backPending = d.sheets && duplexing(*h);
   }
   ++h->page;
+  if (d.removeStart == h->page) {
+    d.removed = true;
+    return SANE_STATUS_IO_ERROR;
+  }
   if (d.hangStart == h->page) {
     note(d, "hang\n");
     hang();
@@ -316,6 +332,63 @@ SANE_Status sane_fault_set_io_mode(SANE_Handle, SANE_Bool nonBlocking) {
 }
 
 SANE_Status sane_fault_get_select_fd(SANE_Handle, SANE_Int*) { return SANE_STATUS_UNSUPPORTED; }
+
+// The same entry points under the names of real backends, so that a copy of this library
+// named libsane-genesys.so.1 (the build makes them, see CMakeLists.txt) loads as `genesys`
+// and serves the devices of fault.conf that say `backend = genesys`, named as that backend's
+// devices are. Each copy is a library of its own, with its own devices.
+#define FAULT_AS(b)                                                                           \
+  SANE_Status sane_##b##_init(SANE_Int* version, SANE_Auth_Callback callback) {               \
+    loadedAs = #b;                                                                            \
+    return sane_fault_init(version, callback);                                                \
+  }                                                                                           \
+  void sane_##b##_exit() { sane_fault_exit(); }                                               \
+  SANE_Status sane_##b##_get_devices(const SANE_Device*** out, SANE_Bool local) {             \
+    return sane_fault_get_devices(out, local);                                                \
+  }                                                                                           \
+  SANE_Status sane_##b##_open(SANE_String_Const name, SANE_Handle* out) {                     \
+    return sane_fault_open(name, out);                                                        \
+  }                                                                                           \
+  void sane_##b##_close(SANE_Handle h) { sane_fault_close(h); }                               \
+  const SANE_Option_Descriptor* sane_##b##_get_option_descriptor(SANE_Handle h, SANE_Int n) { \
+    return sane_fault_get_option_descriptor(h, n);                                            \
+  }                                                                                           \
+  SANE_Status sane_##b##_control_option(SANE_Handle h, SANE_Int n, SANE_Action a, void* v,    \
+                                        SANE_Int* i) {                                        \
+    return sane_fault_control_option(h, n, a, v, i);                                          \
+  }                                                                                           \
+  SANE_Status sane_##b##_get_parameters(SANE_Handle h, SANE_Parameters* p) {                  \
+    return sane_fault_get_parameters(h, p);                                                   \
+  }                                                                                           \
+  SANE_Status sane_##b##_start(SANE_Handle h) { return sane_fault_start(h); }                 \
+  SANE_Status sane_##b##_read(SANE_Handle h, SANE_Byte* d, SANE_Int m, SANE_Int* l) {         \
+    return sane_fault_read(h, d, m, l);                                                       \
+  }                                                                                           \
+  void sane_##b##_cancel(SANE_Handle h) { sane_fault_cancel(h); }                             \
+  SANE_Status sane_##b##_set_io_mode(SANE_Handle h, SANE_Bool m) {                            \
+    return sane_fault_set_io_mode(h, m);                                                      \
+  }                                                                                           \
+  SANE_Status sane_##b##_get_select_fd(SANE_Handle h, SANE_Int* fd) {                         \
+    return sane_fault_get_select_fd(h, fd);                                                   \
+  }
+
+// Keep in step with the list in CMakeLists.txt.
+FAULT_AS(airscan)
+FAULT_AS(avision)
+FAULT_AS(brother3)
+FAULT_AS(canon_dr)
+FAULT_AS(epson2)
+FAULT_AS(epsonds)
+FAULT_AS(escl)
+FAULT_AS(fujitsu)
+FAULT_AS(genesys)
+FAULT_AS(hp5590)
+FAULT_AS(hpaio)
+FAULT_AS(kodakaio)
+FAULT_AS(pixma)
+FAULT_AS(plustek)
+FAULT_AS(test)
+FAULT_AS(xerox_mfp)
 
 }  // extern "C"
 #pragma GCC visibility pop

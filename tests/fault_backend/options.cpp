@@ -265,6 +265,7 @@ const Option* find(const Handle& h, std::string_view name) {
 }
 
 bool feeding(const Handle& h) {
+  if (h.device->sheetFed) return true;
   const Option* source = find(h, "source");
   return source ? !isFlatbed(source->text) : h.device->type == "sheetfed scanner";
 }
