@@ -137,9 +137,13 @@ void Host::killAfter(Clock::duration grace) {
   [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
 }
 
-bool Host::waitClosed(Clock::duration limit) {
+int Host::closedSoFar() {
+  std::lock_guard lock(mutex);
+  return closedCount;
+}
+
+bool Host::waitClosed(int before, Clock::duration limit) {
   std::unique_lock lock(mutex);
-  int before = closedCount;
   return changed.wait_for(lock, limit, [&] { return closedCount != before || ended; });
 }
 

@@ -48,9 +48,12 @@ class Host {
   // Kills the host when it has not ended `grace` from now.
   void killAfter(Clock::duration grace);
 
-  // Waits on the calling thread, without the loop, until the host has answered `closed`
-  // (or ended), for at most `limit`. True when it did.
-  bool waitClosed(Clock::duration limit);
+  // How many `closed` answers have come so far: taken before a close is asked for, so that
+  // an answer that comes at once is not missed.
+  int closedSoFar();
+  // Waits on the calling thread, without the loop, until more than `before` `closed`
+  // answers have come (or the host has ended), for at most `limit`. True when they did.
+  bool waitClosed(int before, Clock::duration limit);
 
  private:
   void read();

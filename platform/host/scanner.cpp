@@ -189,10 +189,11 @@ void HostDevice::requestScan() {
 void HostDevice::requestCloseSession() {
   active = false;
   if (service->dead) return;
+  int before = service->host->closedSoFar();
   send({.kind = host::Kind::close});
   // A backend that hangs (a network scanner that stopped answering) must not keep the
   // process from ending: the close is given a while, then left to the host.
-  service->host->waitClosed(closeLimit);
+  service->host->waitClosed(before, closeLimit);
 }
 
 void HostDevice::requestCancel() {
