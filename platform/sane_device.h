@@ -151,7 +151,7 @@ class SaneDevice final : public Device, public std::enable_shared_from_this<Sane
   void requestCancel() override;
 
   // The worker's answers, on the main thread.
-  void opened(const std::optional<Error>& error, std::vector<unsigned> units);
+  void opened(const std::optional<Error>& error, std::vector<unsigned> found);
   void selected(UnitInfo unit, const std::optional<Error>& error);
   void scanned(const std::string& path);
   void completed(const std::optional<Error>& error);
