@@ -10,7 +10,7 @@
 namespace qev {
 
 // The process's arguments, argument 0 (the program path) first, each made valid UTF-8.
-void setArgs(std::span<const std::string_view> args);
+void setArgs(std::span<const std::string_view> given);
 const std::vector<std::string>& args();
 
 // The argument after the first one equal to `name`, looking from argument 0 on; nothing

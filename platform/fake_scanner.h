@@ -184,7 +184,7 @@ class Browser : public DeviceBrowser {
   void setBrowsedDeviceTypes(unsigned m) override { mask = m; }
 
   void start() override {
-    thread = std::jthread([this](std::stop_token stop) {
+    thread = std::jthread([this](const std::stop_token& stop) {
       auto begin = RunLoop::Clock::now();
       for (const Arrival& a : arrivals) {
         {

@@ -30,6 +30,7 @@ TEST(RunLoop, DeliversPostsFromOtherThreadsOnItsOwnThread) {
   int delivered = 0;
   {
     std::vector<std::jthread> posters;
+    posters.reserve(threads);
     for (int t = 0; t < threads; ++t) {
       posters.emplace_back([&, t] {
         for (int i = 0; i < each; ++i) {

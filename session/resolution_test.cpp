@@ -7,7 +7,7 @@
 namespace qev {
 namespace {
 
-Resolutions of(std::vector<std::int64_t> values) {
+Resolutions of(const std::vector<std::int64_t>& values) {
   Resolutions set;
   for (auto v : values) set.add(v);
   return set;
