@@ -250,7 +250,7 @@ TEST_F(Bands, FailuresEndTheImageWithTheirError) {
   }
 }
 
-TEST(BandEncoder, ABandThatRunsOutOfMemoryFailsTheImageAndTheNextIsWhole) {
+TEST_F(Bands, ABandThatRunsOutOfMemoryFailsTheImageAndTheNextIsWhole) {
   std::atomic<bool> once{true};
   BandOptions failing = options(3, 1);
   failing.beforeBand = [&once](int index) {
