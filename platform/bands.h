@@ -11,8 +11,8 @@
 // The height may be unknown when the image begins (JpegShape::height 0): the rows given make
 // it, and the header's height is written when the image ends (with pwrite for a file, which
 // must then be seekable). Bands are written as soon as they and the bands before them are
-// encoded, so neither raw rows nor compressed bands pile up: at most two bands a worker are in
-// flight, whatever the size of the image.
+// encoded, so neither raw rows nor compressed bands pile up: besides the band being filled, at
+// most two bands a worker are in flight, whatever the size of the image.
 //
 // One thread calls the encoder; the workers only encode. Failures (a write error, a band that
 // cannot be encoded, memory running out on a worker) are returned, never thrown; after one,
