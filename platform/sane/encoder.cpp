@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/bands.h"
 #include "platform/jpeg.h"
 
 namespace qev {
@@ -13,7 +14,7 @@ namespace {
 
 constexpr int jpegQuality = 85;
 
-// The most image data held for a page whose height is unknown until its end.
+// The most image data held for the colour planes of a three-pass page.
 constexpr std::size_t maxKeptBytes = std::size_t{1} << 30;
 
 int plane(FrameFormat format) {
@@ -41,21 +42,23 @@ struct PageEncoder::Page {
   std::size_t filled = 0;
   std::vector<unsigned char> row;  // the line as 8-bit samples
 
-  // Written as the lines come: a single-pass frame of known height.
-  std::unique_ptr<JpegWriter> jpeg;
+  // Encoded as the lines come: single-pass frames. The height is that of the frame, or 0
+  // while it is unknown.
+  bool streaming = false;
+  PixelLayout layout = PixelLayout::gray;
+  int height = 0;
   int written = 0;
 
-  // Kept until the page ends: lines of unknown count, or separate colour planes.
-  std::vector<unsigned char> kept;  // gray or rgb rows
-  int keptRows = 0;
-  PixelLayout keptLayout = PixelLayout::gray;
+  // Kept until the page ends: the separate colour planes of a three-pass scanner.
   std::vector<unsigned char> planes[3];
   int planeRows[3] = {0, 0, 0};
   int pixels = 0;
 };
 
 PageEncoder::PageEncoder(Delivered delivered)
-    : delivered(std::move(delivered)), thread([this] { run(); }) {}
+    : delivered(std::move(delivered)),
+      bands(std::make_unique<BandEncoder>()),
+      thread([this] { run(); }) {}
 
 PageEncoder::~PageEncoder() {
   finish();
@@ -156,7 +159,7 @@ void PageEncoder::fail(Error error) {
 // Closes and removes the page's file; whatever else comes for this page is ignored.
 void PageEncoder::dropPage() {
   if (!page || page->fd < 0) return;
-  page->jpeg.reset();
+  bands->abort();
   ::close(page->fd);
   ::unlink(page->path.c_str());
   page->fd = -1;
@@ -200,23 +203,28 @@ void PageEncoder::handle(Message& message) {
 void PageEncoder::startFrame(const Frame& frame) {
   if (auto error = checkFrame(frame)) return fail(*error);
   Page& p = *page;
-  bool colourPlane = frame.format != FrameFormat::gray && frame.format != FrameFormat::rgb;
-  bool first = p.keptRows == 0 && p.pixels == 0;
+  bool single = frame.format == FrameFormat::gray || frame.format == FrameFormat::rgb;
+  PixelLayout layout = frame.format == FrameFormat::rgb ? PixelLayout::rgb : PixelLayout::gray;
+  bool first = p.pixels == 0;
   if (!first && frame.pixels != p.pixels) return fail(Error{"Frames of different widths"});
+  if (!first && (single != p.streaming || (single && layout != p.layout)))
+    return fail(Error{"Frames of different formats"});
   p.frame = frame;
   p.pixels = frame.pixels;
   p.pending.assign(static_cast<std::size_t>(frame.bytesPerLine), 0);
   p.filled = 0;
   p.row.assign(static_cast<std::size_t>(frame.pixels) * channels(frame.format), 0);
-  p.keptLayout = frame.format == FrameFormat::rgb ? PixelLayout::rgb : PixelLayout::gray;
-  if (first && frame.last && frame.lines > 0 && !colourPlane) {
-    p.jpeg = JpegWriter::toFile(p.fd);
+  if (first && single) {
+    // Lines that follow in further frames make the height unknown too.
+    p.streaming = true;
+    p.layout = layout;
+    p.height = frame.last && frame.lines > 0 ? frame.lines : 0;
     JpegShape shape{.width = frame.pixels,
-                    .height = frame.lines,
-                    .layout = p.keptLayout,
+                    .height = p.height,
+                    .layout = layout,
                     .density = p.density,
                     .quality = jpegQuality};
-    if (auto error = p.jpeg->begin(shape)) return fail(*error);
+    if (auto error = bands->begin(shape, p.fd)) return fail(*error);
   }
 }
 
@@ -250,21 +258,16 @@ void PageEncoder::line(const unsigned char* bytes) {
     row = p.row.data();
   }
   std::size_t size = p.row.size();
-  if (p.jpeg) {
-    if (p.written >= p.frame.lines) return;  // more lines than announced
-    if (auto error = p.jpeg->rows(row, size, 1)) return fail(*error);
+  if (p.streaming) {
+    if (p.height > 0 && p.written >= p.height) return;  // more lines than announced
+    if (auto error = bands->rows(row, size, 1)) return fail(*error);
     ++p.written;
-  } else if (p.keptRows >= maxJpegSide ||
-             *std::max_element(std::begin(p.planeRows), std::end(p.planeRows)) >= maxJpegSide) {
+  } else if (*std::max_element(std::begin(p.planeRows), std::end(p.planeRows)) >= maxJpegSide) {
     // A frame of unknown height that goes on past what a JPEG file can hold.
     return fail(Error{"Image size not supported by JPEG"});
-  } else if (p.kept.size() + p.planes[0].size() + p.planes[1].size() + p.planes[2].size() >
-             maxKeptBytes) {
+  } else if (p.planes[0].size() + p.planes[1].size() + p.planes[2].size() > maxKeptBytes) {
     // Held pages are bounded: a 1200-dpi colour page of 30 by 30 cm still fits.
     return fail(Error{"Image too large"});
-  } else if (p.frame.format == FrameFormat::gray || p.frame.format == FrameFormat::rgb) {
-    p.kept.insert(p.kept.end(), row, row + size);
-    ++p.keptRows;
   } else {
     int c = plane(p.frame.format);
     p.planes[c].insert(p.planes[c].end(), row, row + size);
@@ -275,39 +278,33 @@ void PageEncoder::line(const unsigned char* bytes) {
 void PageEncoder::completePage() {
   Page& p = *page;
   std::optional<Error> error;
-  if (p.jpeg) {
+  if (p.streaming) {
     // A frame that ends early is filled up with white, so that the page is still delivered.
     std::vector<unsigned char> white(p.row.size(), 255);
-    while (!error && p.written < p.frame.lines) {
-      error = p.jpeg->rows(white.data(), white.size(), 1);
+    while (!error && p.written < p.height) {
+      error = bands->rows(white.data(), white.size(), 1);
       ++p.written;
     }
-    if (!error) error = p.jpeg->finish();
+    if (!error) error = bands->finish();
   } else {
-    auto jpeg = JpegWriter::toFile(p.fd);
     auto width = static_cast<std::size_t>(p.pixels);
-    JpegShape shape{.width = p.pixels, .density = p.density, .quality = jpegQuality};
-    if (p.keptRows > 0) {
-      shape.height = p.keptRows;
-      shape.layout = p.keptLayout;
-      error = jpeg->begin(shape);
-      std::size_t stride = width * (p.keptLayout == PixelLayout::rgb ? 3 : 1);
-      if (!error) error = jpeg->rows(p.kept.data(), stride, p.keptRows);
-    } else {
-      shape.height = *std::max_element(std::begin(p.planeRows), std::end(p.planeRows));
-      shape.layout = PixelLayout::rgb;
-      error = jpeg->begin(shape);
-      std::vector<unsigned char> rgb(width * 3);
-      for (int y = 0; y < shape.height && !error; ++y) {
-        for (int c = 0; c < 3; ++c) {
-          bool have = y < p.planeRows[c];
-          const unsigned char* from = p.planes[c].data() + static_cast<std::size_t>(y) * width;
-          for (std::size_t x = 0; x < width; ++x) rgb[3 * x + c] = have ? from[x] : 0;
-        }
-        error = jpeg->rows(rgb.data(), rgb.size(), 1);
+    JpegShape shape{.width = p.pixels,
+                    .height = *std::max_element(std::begin(p.planeRows), std::end(p.planeRows)),
+                    .layout = PixelLayout::rgb,
+                    .density = p.density,
+                    .quality = jpegQuality};
+    if (shape.height == 0) error = Error{"Image size not supported by JPEG"};
+    if (!error) error = bands->begin(shape, p.fd);
+    std::vector<unsigned char> rgb(width * 3);
+    for (int y = 0; y < shape.height && !error; ++y) {
+      for (int c = 0; c < 3; ++c) {
+        bool have = y < p.planeRows[c];
+        const unsigned char* from = p.planes[c].data() + static_cast<std::size_t>(y) * width;
+        for (std::size_t x = 0; x < width; ++x) rgb[3 * x + c] = have ? from[x] : 0;
       }
+      error = bands->rows(rgb.data(), rgb.size(), 1);
     }
-    if (!error) error = jpeg->finish();
+    if (!error) error = bands->finish();
   }
   if (!error && ::close(p.fd) != 0)
     error = systemError(errno);

@@ -3,10 +3,10 @@
 // Turns the image data of a scan into JPEG page files on a thread of its own, so that the
 // thread reading the scanner never waits for compression: a scanner that is not read in time
 // stalls its motor. The reader hands over buffers as it fills them; a fixed number of them
-// may wait at once, so memory does not grow with the page for single-pass frames of known
-// height. Frames of unknown height, and the separate red, green and blue frames of a
-// three-pass scanner, are kept until the page ends, since the encoder needs the whole height
-// (and every colour) of a line before it can write it.
+// may wait at once. The lines go on to a BandEncoder, which compresses bands of them on every
+// processor and writes them out as they are done, so memory does not grow with the page, even
+// for frames of unknown height. Only the separate red, green and blue frames of a three-pass
+// scanner are kept until the page ends, since a line needs every colour before it is encoded.
 //
 // A failure (a file that cannot be written, a frame that cannot be encoded) removes the
 // page's incomplete file and every later page file, and is kept: the reader polls `failure`
@@ -26,6 +26,8 @@
 #include "platform/sane/pixels.h"
 
 namespace qev {
+
+class BandEncoder;
 
 class PageEncoder {
  public:
@@ -95,6 +97,7 @@ class PageEncoder {
 
   // Encoder thread only.
   std::unique_ptr<Page> page;
+  std::unique_ptr<BandEncoder> bands;
 
   std::thread thread;
 };

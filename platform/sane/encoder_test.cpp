@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/jpeg_test_decode.h"
 #include "tests/jpeg_info.h"
 
 namespace qev {
@@ -32,6 +33,23 @@ class PageEncoding : public testing::Test {
     }
   }
 
+  // Encodes one page of a single frame and returns its file's bytes (none when it failed).
+  std::vector<unsigned char> page(const Frame& frame, const std::vector<unsigned char>& bytes) {
+    std::string name = "page" + std::to_string(++pages) + ".jpg";
+    {
+      PageEncoder encoder(record);
+      encoder.beginPage(create(name), (folder / name).string(), 200);
+      encoder.beginFrame(frame);
+      feed(encoder, bytes, 1000);
+      encoder.endFrame();
+      encoder.endPage();
+      if (encoder.finish()) return {};
+    }
+    std::ifstream in(folder / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  int pages = 0;
   fs::path folder = [] {
     char name[] = "/tmp/qev-encoder-XXXXXX";
     return fs::path(mkdtemp(name));
@@ -105,6 +123,65 @@ TEST_F(PageEncoding, AnAbortedPageLeavesNoFile) {
   EXPECT_FALSE(encoder.finish());
   EXPECT_TRUE(delivered.empty());
   EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(PageEncoding, FramesOfUnknownHeightMakeTheSamePageAsFramesOfKnownHeight) {
+  struct Case {
+    const char* name;
+    FrameFormat format;
+    int depth;
+    int bytesPerLine;  // of 600 pixels
+  } cases[] = {
+      {"gray", FrameFormat::gray, 8, 603},
+      {"colour", FrameFormat::rgb, 8, 1801},
+      {"colour of 16 bits", FrameFormat::rgb, 16, 3600},
+      {"line art", FrameFormat::gray, 1, 75},
+  };
+  // Several bands of lines, the last one short.
+  const int lines = 701;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(c.bytesPerLine) * lines);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<unsigned char>(i * 7919 / 13);
+    Frame known{c.format, true, c.bytesPerLine, 600, lines, c.depth};
+    Frame unknown = known;
+    unknown.lines = -1;
+    auto want = page(known, bytes);
+    auto got = page(unknown, bytes);
+    ASSERT_FALSE(got.empty());
+    EXPECT_TRUE(got == want);
+    auto image = decode(got);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 600);
+    EXPECT_EQ(image->height, lines);
+    EXPECT_EQ(image->xDensity, 200);
+  }
+}
+
+TEST_F(PageEncoding, ThreePassPlanesMakeOneColourPage) {
+  PageEncoder encoder(record);
+  std::string path = (folder / "page.jpg").string();
+  encoder.beginPage(create("page.jpg"), path, 300);
+  const FrameFormat planes[] = {FrameFormat::red, FrameFormat::green, FrameFormat::blue};
+  const unsigned char levels[] = {200, 100, 50};
+  for (int c = 0; c < 3; ++c) {
+    encoder.beginFrame({planes[c], c == 2, 40, 40, c == 1 ? -1 : 50, 8});
+    feed(encoder, std::vector<unsigned char>(40 * 50, levels[c]), 333);
+    encoder.endFrame();
+  }
+  encoder.endPage();
+  EXPECT_FALSE(encoder.finish());
+  ASSERT_EQ(delivered, std::vector<std::string>{path});
+  std::ifstream in(path, std::ios::binary);
+  auto image = decode({std::istreambuf_iterator<char>(in), {}});
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 40);
+  EXPECT_EQ(image->height, 50);
+  Rgb pixel = image->at(20, 25);
+  EXPECT_NEAR(pixel.red, 200, 3);
+  EXPECT_NEAR(pixel.green, 100, 3);
+  EXPECT_NEAR(pixel.blue, 50, 3);
 }
 
 }  // namespace
