@@ -77,7 +77,7 @@ void DeviceCore::open() {
     SANE_Status status = sane_open(info.name.c_str(), &h);
     if (status != SANE_STATUS_GOOD) {
       if (gone(status)) return link.send(host::Kind::lost, info.name);
-      answer.error = Error{describe(status)};
+      answer.error = Error{statusText(status)};
       return link.send(answer);
     }
     {
@@ -99,14 +99,14 @@ void DeviceCore::select(unsigned type) {
   host::UnitInfo& unit = answer.unitInfo;
   unit.type = type;
   if (handle == nullptr) {
-    answer.error = Error{describe(SANE_STATUS_INVAL)};
+    answer.error = Error{statusText(SANE_STATUS_INVAL)};
   } else {
     std::optional<std::string> spelling;
     if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
     if (spelling && options->settable("source")) {
       SANE_Status status = options->setString("source", *spelling);
       if (gone(status)) return link.send(host::Kind::lost, info.name);
-      if (status != SANE_STATUS_GOOD) answer.error = Error{describe(status)};
+      if (status != SANE_STATUS_GOOD) answer.error = Error{statusText(status)};
     }
   }
   if (!answer.error) {
@@ -137,12 +137,12 @@ void DeviceCore::cancel() {
   cancelled = true;
   // The scanner is left idle before the run is told.
   shut();
-  complete(Error{describe(SANE_STATUS_CANCELLED)});
+  complete(Error{statusText(SANE_STATUS_CANCELLED)});
 }
 
 void DeviceCore::outOfMemory() {
   shut();
-  complete(Error{describe(SANE_STATUS_NO_MEM)});
+  complete(Error{statusText(SANE_STATUS_NO_MEM)});
 }
 
 void DeviceCore::close() {
@@ -316,12 +316,12 @@ bool DeviceCore::lost() {
 }
 
 void DeviceCore::scan(const host::ScanJob& job) {
-  if (handle == nullptr) return complete(Error{describe(SANE_STATUS_INVAL)});
+  if (handle == nullptr) return complete(Error{statusText(SANE_STATUS_INVAL)});
   SANE_Handle h = handle;
   int density = 0;
   if (SANE_Status status = apply(job, density); status != SANE_STATUS_GOOD) {
     if (gone(status)) return link.send(host::Kind::lost, info.name);
-    return complete(Error{describe(status)});
+    return complete(Error{statusText(status)});
   }
   const std::string_view backend = backendOf(info.name);
   // A flatbed gives the same page at every start: it is scanned once, unless it turns out to
@@ -389,7 +389,7 @@ void DeviceCore::scan(const host::ScanJob& job) {
   } else if (gone(failed)) {
     return link.send(host::Kind::lost, info.name);
   } else if (failed != SANE_STATUS_GOOD) {
-    error = Error{describe(failed)};
+    error = Error{statusText(failed)};
   }
   complete(error);
 }

@@ -147,7 +147,7 @@ void PageEncoder::run() {
   }
 }
 
-void PageEncoder::fail(Error error) {
+void PageEncoder::broke(Error error) {
   {
     std::lock_guard lock(mutex);
     if (!failed) failed = std::move(error);
@@ -201,14 +201,14 @@ void PageEncoder::handle(Message& message) {
 }
 
 void PageEncoder::startFrame(const Frame& frame) {
-  if (auto error = checkFrame(frame)) return fail(*error);
+  if (auto error = checkFrame(frame)) return broke(*error);
   Page& p = *page;
   bool single = frame.format == FrameFormat::gray || frame.format == FrameFormat::rgb;
   PixelLayout layout = frame.format == FrameFormat::rgb ? PixelLayout::rgb : PixelLayout::gray;
   bool first = p.pixels == 0;
-  if (!first && frame.pixels != p.pixels) return fail(Error{"Frames of different widths"});
+  if (!first && frame.pixels != p.pixels) return broke(Error{"Frames of different widths"});
   if (!first && (single != p.streaming || (single && layout != p.layout)))
-    return fail(Error{"Frames of different formats"});
+    return broke(Error{"Frames of different formats"});
   p.frame = frame;
   p.pixels = frame.pixels;
   p.pending.assign(static_cast<std::size_t>(frame.bytesPerLine), 0);
@@ -224,7 +224,7 @@ void PageEncoder::startFrame(const Frame& frame) {
                     .layout = layout,
                     .density = p.density,
                     .quality = jpegQuality};
-    if (auto error = bands->begin(shape, p.fd)) return fail(*error);
+    if (auto error = bands->begin(shape, p.fd)) return broke(*error);
   }
 }
 
@@ -234,7 +234,7 @@ void PageEncoder::take(const unsigned char* data, std::size_t size) {
   std::size_t length = p.pending.size();
   while (at < size && !p.broken) {
     if (p.filled == 0 && size - at >= length) {
-      line(data + at);  // a whole line in the buffer: no copy
+      takeLine(data + at);  // a whole line in the buffer: no copy
       at += length;
       continue;
     }
@@ -244,12 +244,12 @@ void PageEncoder::take(const unsigned char* data, std::size_t size) {
     p.filled += n;
     if (p.filled == p.pending.size()) {
       p.filled = 0;
-      line(p.pending.data());
+      takeLine(p.pending.data());
     }
   }
 }
 
-void PageEncoder::line(const unsigned char* bytes) {
+void PageEncoder::takeLine(const unsigned char* bytes) {
   Page& p = *page;
   // Eight-bit lines are their own samples, padding aside.
   const unsigned char* row = bytes;
@@ -260,14 +260,14 @@ void PageEncoder::line(const unsigned char* bytes) {
   std::size_t size = p.row.size();
   if (p.streaming) {
     if (p.height > 0 && p.written >= p.height) return;  // more lines than announced
-    if (auto error = bands->rows(row, size, 1)) return fail(*error);
+    if (auto error = bands->rows(row, size, 1)) return broke(*error);
     ++p.written;
   } else if (*std::max_element(std::begin(p.planeRows), std::end(p.planeRows)) >= maxJpegSide) {
     // A frame of unknown height that goes on past what a JPEG file can hold.
-    return fail(Error{"Image size not supported by JPEG"});
+    return broke(Error{"Image size not supported by JPEG"});
   } else if (p.planes[0].size() + p.planes[1].size() + p.planes[2].size() > maxKeptBytes) {
     // Held pages are bounded: a 1200-dpi colour page of 30 by 30 cm still fits.
-    return fail(Error{"Image too large"});
+    return broke(Error{"Image too large"});
   } else {
     int c = plane(p.frame.format);
     p.planes[c].insert(p.planes[c].end(), row, row + size);
@@ -313,7 +313,7 @@ void PageEncoder::completePage() {
   p.fd = -1;
   if (error) {
     ::unlink(p.path.c_str());
-    return fail(*error);
+    return broke(*error);
   }
   delivered(p.path);
 }

@@ -78,10 +78,10 @@ class PageEncoder {
   void send(Message message);
   void run();
   void handle(Message& message);
-  void fail(Error error);
+  void broke(Error error);
   void startFrame(const Frame& frame);
   void take(const unsigned char* data, std::size_t size);
-  void line(const unsigned char* bytes);
+  void takeLine(const unsigned char* bytes);
   void completePage();
   void dropPage();
 

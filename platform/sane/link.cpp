@@ -16,14 +16,14 @@ Link::File Link::needFile(const std::string& device) {
   send(host::Kind::needFile, device);
   std::unique_lock lock(mutex);
   changed.wait(lock, [&] { return file.has_value() || interrupted; });
-  if (!file) return {.error = Error{describe(SANE_STATUS_CANCELLED)}};
+  if (!file) return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
   File got = std::move(*file);
   file.reset();
   if (interrupted && got.fd >= 0) {
     // Stopped while the file was on its way: it is not written, and not left behind.
     ::close(got.fd);
     ::unlink(got.path.c_str());
-    return {.error = Error{describe(SANE_STATUS_CANCELLED)}};
+    return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
   }
   return got;
 }

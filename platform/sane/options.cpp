@@ -144,7 +144,7 @@ Resolutions resolutionsOf(const SANE_Option_Descriptor& option) {
   return out;
 }
 
-std::string describe(SANE_Status status) { return sane_strstatus(status); }
+std::string statusText(SANE_Status status) { return sane_strstatus(status); }
 
 void SaneOptions::reload() {
   entries.clear();

@@ -57,7 +57,7 @@ std::optional<std::string> modeFor(const std::vector<std::string>& modes, int pi
 Resolutions resolutionsOf(const SANE_Option_Descriptor& option);
 
 // The SANE status as text.
-std::string describe(SANE_Status status);
+std::string statusText(SANE_Status status);
 
 class SaneOptions {
  public:
