@@ -16,7 +16,7 @@ struct Ended {
 };
 
 // Runs dispatch on an argument list and records which command it reached, with what.
-struct Outcome {
+struct Dispatched {
   std::string command;  // "simulate", "list", "scan" or "" when it ended first
   std::string out;
   std::int64_t pages = 0;
@@ -25,7 +25,7 @@ struct Outcome {
   std::vector<nlohmann::json> events;
   std::optional<int> status;
 
-  explicit Outcome(std::vector<std::string_view> args) {
+  explicit Dispatched(std::vector<std::string_view> args) {
     setArgs(args);
     setOutput([this](std::string_view l) { events.push_back(nlohmann::json::parse(l)); });
     setEnd([](int s) { throw Ended{s}; });
@@ -72,7 +72,7 @@ TEST(Dispatch, SimulateReadsOutAndPages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     EXPECT_EQ(o.command, "simulate");
     EXPECT_EQ(o.out, "o");
     EXPECT_EQ(o.pages, c.pages);
@@ -99,7 +99,7 @@ TEST(Dispatch, ListReadsOnlyItsWait) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     EXPECT_EQ(o.command, "list");
     EXPECT_EQ(o.wait, c.wait);
   }
@@ -138,7 +138,7 @@ TEST(Dispatch, ScanReadsItsOptionsWithDefaults) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     ASSERT_EQ(o.command, "scan");
     EXPECT_EQ(o.scan.device, "d");
     EXPECT_EQ(o.scan.out, "o");
@@ -149,7 +149,7 @@ TEST(Dispatch, ScanReadsItsOptionsWithDefaults) {
 }
 
 TEST(Dispatch, ValueThatLooksLikeAnOptionIsAValue) {
-  Outcome o({"qev", "scan", "--device", "--out", "--out", "o"});
+  Dispatched o({"qev", "scan", "--device", "--out", "--out", "o"});
   ASSERT_EQ(o.command, "scan");
   EXPECT_EQ(o.scan.device, "--out");
   EXPECT_EQ(o.scan.out, "--out");
@@ -169,7 +169,7 @@ TEST(Dispatch, UsageErrorsEndWithOneErrorAndStatusOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     EXPECT_EQ(o.command, "");
     EXPECT_EQ(o.status, 1);
     ASSERT_EQ(o.events.size(), 1u);
@@ -178,7 +178,7 @@ TEST(Dispatch, UsageErrorsEndWithOneErrorAndStatusOne) {
 }
 
 TEST(Dispatch, EmptyOutFolderIsAccepted) {
-  Outcome o({"qev", "simulate", "--out", ""});
+  Dispatched o({"qev", "simulate", "--out", ""});
   EXPECT_EQ(o.command, "simulate");
   EXPECT_EQ(o.out, "");
 }

@@ -40,7 +40,7 @@ class Files : public ::testing::Test {
 TEST_F(Files, MakeFolderCreatesMissingParentsAndAcceptsAnExistingFolder) {
   for (const std::string& path : {at("a/b/c"), at("a/b/c"), at("a/b/c/"), at("x//y")}) {
     SCOPED_TRACE(path);
-    EXPECT_FALSE(makeFolder(path));
+    EXPECT_TRUE(makeFolder(path).ok());
     EXPECT_TRUE(fs::is_directory(path));
   }
 }
@@ -49,16 +49,16 @@ TEST_F(Files, MakeFolderFailsThroughAPlainFile) {
   put(at("plain"), "x");
   for (const std::string& path : {at("plain"), at("plain/sub")}) {
     SCOPED_TRACE(path);
-    auto error = makeFolder(path);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, "Not a directory");
+    auto made = makeFolder(path);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().description, "Not a directory");
   }
 }
 
 TEST_F(Files, WriteFileCreatesAndReplaces) {
-  EXPECT_FALSE(writeFile(at("f"), bytes("first, longer")));
+  EXPECT_TRUE(writeFile(at("f"), bytes("first, longer")).ok());
   EXPECT_EQ(read(at("f")), "first, longer");
-  EXPECT_FALSE(writeFile(at("f"), bytes("second")));
+  EXPECT_TRUE(writeFile(at("f"), bytes("second")).ok());
   EXPECT_EQ(read(at("f")), "second");
 }
 
@@ -76,9 +76,9 @@ TEST_F(Files, WriteFileFailureLeavesNoFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    auto error = writeFile(c.path, bytes("page"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, c.description);
+    auto written = writeFile(c.path, bytes("page"));
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(written.error().description, c.description);
     EXPECT_FALSE(fs::exists(fs::symlink_status(c.path)));
   }
   EXPECT_EQ(read(at("plain")), "x");
@@ -88,24 +88,24 @@ TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
   put(at("p.jpg.part"), "another run's page");
   put(at("p.jpg.2.part"), "a third run's page");
   auto written = writeNew(at("p.jpg.part"), bytes("this run's page"));
-  ASSERT_FALSE(written.error);
+  ASSERT_TRUE(written.outcome.ok());
   EXPECT_EQ(written.path, at("p.jpg.3.part"));
   EXPECT_EQ(read(at("p.jpg.part")), "another run's page");
   EXPECT_EQ(read(at("p.jpg.2.part")), "a third run's page");
   EXPECT_EQ(read(written.path), "this run's page");
 
   auto fresh = writeNew(at("q.jpg.part"), bytes("page"));
-  ASSERT_FALSE(fresh.error);
+  ASSERT_TRUE(fresh.outcome.ok());
   EXPECT_EQ(fresh.path, at("q.jpg.part"));
 
   auto failed = writeNew(at("missing/q.jpg.part"), bytes("page"));
-  ASSERT_TRUE(failed.error);
-  EXPECT_EQ(failed.error->description, "No such file or directory");
+  ASSERT_FALSE(failed.outcome.ok());
+  EXPECT_EQ(failed.outcome.error().description, "No such file or directory");
 }
 
 TEST_F(Files, MoveRenames) {
   put(at("from"), "page");
-  EXPECT_FALSE(move(at("from"), at("to")));
+  EXPECT_TRUE(move(at("from"), at("to")).ok());
   EXPECT_FALSE(fs::exists(at("from")));
   EXPECT_EQ(read(at("to")), "page");
 }
@@ -113,17 +113,17 @@ TEST_F(Files, MoveRenames) {
 TEST_F(Files, MoveNeverReplacesAnExistingFileAndKeepsBoth) {
   put(at("new.part"), "new page");
   put(at("old.jpg"), "old page");
-  auto error = move(at("new.part"), at("old.jpg"));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->description, "File exists");
+  auto moved = move(at("new.part"), at("old.jpg"));
+  ASSERT_FALSE(moved.ok());
+  EXPECT_EQ(moved.error().description, "File exists");
   EXPECT_EQ(read(at("old.jpg")), "old page");
   EXPECT_EQ(read(at("new.part")), "new page");
 }
 
 TEST_F(Files, MoveOfAMissingFileFails) {
-  auto error = move(at("missing"), at("to"));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->description, "No such file or directory");
+  auto moved = move(at("missing"), at("to"));
+  ASSERT_FALSE(moved.ok());
+  EXPECT_EQ(moved.error().description, "No such file or directory");
   EXPECT_FALSE(fs::exists(at("to")));
 }
 
