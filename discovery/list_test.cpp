@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "cli/capture.h"
 #include "discovery/browser.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/capture.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "platform/jpeg_test_decode.h"
 #include "platform/page.h"
 #include "simulator/simulate.h"
+#include "testing/jpeg.h"
 
 namespace qev {
 namespace {

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <random>
 
-#include "platform/jpeg_test_decode.h"
+#include "testing/jpeg.h"
 
 namespace qev {
 namespace {

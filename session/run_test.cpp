@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "cli/capture.h"
 #include "cli/names.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {

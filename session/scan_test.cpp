@@ -7,9 +7,9 @@
 #include <fstream>
 #include <functional>
 
-#include "cli/capture.h"
 #include "cli/names.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {

@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
 #include "tests/jpeg_info.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 extern char** environ;
 

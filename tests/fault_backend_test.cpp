@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/run.h"
+#include "testing/run.h"
 
 namespace {
 

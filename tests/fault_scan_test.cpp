@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
 #include "tests/jpeg_info.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <regex>
 
-#include "tests/sane_setup.h"
+#include "testing/sane_setup.h"
 
 namespace qevtest {
 

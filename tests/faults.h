@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/run.h"
+#include "testing/run.h"
 
 namespace qevtest {
 

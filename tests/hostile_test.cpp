@@ -7,9 +7,9 @@
 
 #include <algorithm>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
 #include "tests/faults.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 

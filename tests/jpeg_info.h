@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/jpeg_test_decode.h"
+#include "testing/jpeg.h"
 
 namespace qevtest {
 

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <regex>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
 #include "tests/jpeg_info.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 

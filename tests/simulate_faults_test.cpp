@@ -11,9 +11,9 @@
 #include <set>
 #include <thread>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
 #include "tests/faults.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <regex>
 #include <set>
 
-#include "tests/run.h"
+#include "testing/run.h"
 
 namespace {
 

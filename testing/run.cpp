@@ -1,4 +1,4 @@
-#include "tests/run.h"
+#include "testing/run.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

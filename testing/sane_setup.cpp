@@ -1,4 +1,4 @@
-#include "tests/sane_setup.h"
+#include "testing/sane_setup.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,0 +1,79 @@
+#pragma once
+
+// Real SANE for the end-to-end tests: configuration folders holding only the backends a test
+// names, and `saned` serving the test backend on loopback inside a private network.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testing/run.h"
+
+namespace qevtest {
+
+// A copy of the repository's test backend configuration (tests/sane/test) in a fresh folder,
+// with lines of test.conf changed and dll.conf naming `backends`.
+class SaneConfig {
+ public:
+  explicit SaneConfig(const std::map<std::string, std::string>& changes = {},
+                      const std::vector<std::string>& backends = {"test"});
+  void write(const std::string& name, const std::string& text) const;
+  const std::string& path() const { return dir.path(); }
+  // The environment that points SANE at this folder alone (no trailing ':').
+  std::map<std::string, std::string> env() const { return {{"SANE_CONFIG_DIR", dir.path()}}; }
+  // Options for running qev with this configuration.
+  Options options(std::chrono::seconds timeout = std::chrono::seconds(120)) const {
+    Options o;
+    o.env = env();
+    o.timeout = timeout;
+    return o;
+  }
+
+ private:
+  TempDir dir;
+};
+
+// A configuration folder that loads our fault backend alone, with the devices of `conf`
+// (tests/fault_backend/README.md).
+class FaultConfig {
+ public:
+  explicit FaultConfig(const std::string& conf);
+  const std::string& path() const { return dir.path(); }
+  Options options(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+
+ private:
+  TempDir dir;
+};
+
+// Moves this test process, and so everything it starts, into a network of its own with only
+// loopback up. False when that is not allowed (not root).
+bool privateNetwork();
+
+// Waits up to `seconds` until something accepts connections on 127.0.0.1:`port`.
+bool listening(int port, double seconds);
+
+// saned on 127.0.0.1 serving the backends of `config`, in a process group of its own that is
+// ended with it.
+class Saned {
+ public:
+  explicit Saned(const SaneConfig& config);
+  ~Saned();
+  Saned(const Saned&) = delete;
+  Saned& operator=(const Saned&) = delete;
+  bool running() const { return group > 0; }
+  void stop();
+
+ private:
+  pid_t group = -1;
+};
+
+// The page files of a scan: their paths in the order of the `page` events.
+std::vector<std::string> pageFiles(const Run& run);
+
+// The names in `folder`, sorted.
+std::vector<std::string> names(const std::string& folder);
+
+}  // namespace qevtest
