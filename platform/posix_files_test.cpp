@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
@@ -17,13 +18,7 @@ namespace fs = std::filesystem;
 
 class Files : public ::testing::Test {
  protected:
-  Files() {
-    std::string pattern = (fs::temp_directory_path() / "qev-files-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
-  }
-  ~Files() override { fs::remove_all(dir); }
-
-  std::string at(const std::string& name) const { return dir + "/" + name; }
+  std::string at(const std::string& name) const { return dir / name; }
 
   static void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
   static std::string read(const std::string& path) {
@@ -34,7 +29,7 @@ class Files : public ::testing::Test {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
   }
 
-  std::string dir;
+  qevtest::TempDir dir;
 };
 
 TEST_F(Files, MakeFolderCreatesMissingParentsAndAcceptsAnExistingFolder) {

@@ -12,6 +12,7 @@
 #include "cli/names.h"
 #include "testing/capture.h"
 #include "testing/fake_scanner.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
@@ -22,15 +23,8 @@ namespace fs = std::filesystem;
 
 class ScanRoad : public ::testing::Test {
  protected:
-  ScanRoad() : saved(stamp) {
-    stamp = "20261210_001500";
-    std::string pattern = (fs::temp_directory_path() / "qev-run-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
-  }
-  ~ScanRoad() override {
-    stamp = saved;
-    fs::remove_all(dir);
-  }
+  ScanRoad() : saved(stamp) { stamp = "20261210_001500"; }
+  ~ScanRoad() override { stamp = saved; }
 
   std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request,
                          RunLoop::Clock::duration limit) {
@@ -40,7 +34,9 @@ class ScanRoad : public ::testing::Test {
     });
   }
 
-  std::string saved, dir;
+  std::string saved;
+  qevtest::TempDir temp;
+  const std::string dir = temp.path();
   RunLoop loop;
   Capture capture;
 };

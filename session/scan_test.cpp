@@ -10,6 +10,7 @@
 #include "cli/names.h"
 #include "testing/capture.h"
 #include "testing/fake_scanner.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
@@ -22,17 +23,12 @@ class ScanSession : public ::testing::Test {
  protected:
   ScanSession() : saved(stamp) {
     stamp = "20261210_001500";
-    std::string pattern = (fs::temp_directory_path() / "qev-scan-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
     out = dir + "/out";
     device->nameText = "Office";
     device->units = {flatbedUnit, feederUnit};
     device->supported.add(100, 1200, 100);
   }
-  ~ScanSession() override {
-    stamp = saved;
-    fs::remove_all(dir);
-  }
+  ~ScanSession() override { stamp = saved; }
 
   // Begins a session and runs the loop until the session ends the process; returns the
   // status, or none when it did not end.
@@ -66,7 +62,10 @@ class ScanSession : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), {}};
   }
 
-  std::string saved, dir, out;
+  std::string saved;
+  qevtest::TempDir temp;
+  const std::string dir = temp.path();
+  std::string out;
   RunLoop loop;
   std::shared_ptr<fake::Device> device = std::make_shared<fake::Device>(loop);
   Capture capture;

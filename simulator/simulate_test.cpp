@@ -17,6 +17,7 @@
 #include "cli/event.h"
 #include "cli/names.h"
 #include "platform/files.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
@@ -44,8 +45,6 @@ class FakePainter : public Painter {
 class Simulate : public ::testing::Test {
  protected:
   Simulate() {
-    std::string pattern = (fs::temp_directory_path() / "qev-simulate-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
     stamp = "20250103_140509";
     setOutput([this](std::string_view l) { log.push_back(json::parse(l)); });
     setEnd([](int status) { throw Ended{status}; });
@@ -53,7 +52,6 @@ class Simulate : public ::testing::Test {
   ~Simulate() override {
     setEnd(nullptr);
     setOutput(nullptr);
-    fs::remove_all(dir);
   }
 
   // Runs the simulator to its end; every pause shows in the log as {"pause": milliseconds}.
@@ -90,7 +88,8 @@ class Simulate : public ::testing::Test {
     return found;
   }
 
-  std::string dir;
+  qevtest::TempDir temp;
+  const std::string dir = temp.path();
   FakePainter painter;
   std::vector<json> log;
   std::function<void()> onPause;

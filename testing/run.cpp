@@ -167,16 +167,4 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   return run;
 }
 
-TempDir::TempDir() {
-  std::string base = std::string(QEV_BUILD_DIR) + "/tmp";
-  std::filesystem::create_directories(base);
-  std::string pattern = base + "/qev-XXXXXX";
-  dir = mkdtemp(pattern.data());
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
-}
-
 }  // namespace qevtest

@@ -49,18 +49,4 @@ struct Options {
 // parse as JSON fails the current test.
 Run qev(const std::vector<std::string>& args, const Options& options = {});
 
-// A fresh, empty folder under the build folder, removed when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return dir; }
-  std::string operator/(const std::string& name) const { return dir + "/" + name; }
-
- private:
-  std::string dir;
-};
-
 }  // namespace qevtest

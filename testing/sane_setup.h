@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testing/run.h"
+#include "testing/temp_dir.h"
 
 namespace qevtest {
 

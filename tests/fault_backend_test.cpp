@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "testing/run.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "testing/run.h"
 #include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 #include "tests/jpeg_info.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "testing/run.h"
 #include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 #include "tests/faults.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "testing/run.h"
 #include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "testing/run.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

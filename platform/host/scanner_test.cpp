@@ -15,6 +15,7 @@
 
 #include "platform/run_loop.h"
 #include "platform/scanner.h"
+#include "testing/temp_dir.h"
 #include "tests/jpeg_info.h"
 
 namespace qev {
@@ -209,10 +210,8 @@ class SaneScanner : public testing::Test {
     fs::remove_all(folder);
   }
 
-  fs::path folder = [] {
-    char name[] = "/tmp/qev-pages-XXXXXX";
-    return fs::path(mkdtemp(name));
-  }();
+  qevtest::TempDir pages;
+  fs::path folder = pages.path();
   RunLoop loop;
   Recorder recorder{loop};
   std::unique_ptr<DeviceBrowser> browser;
