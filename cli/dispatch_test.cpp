@@ -5,15 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/args.h"
-#include "cli/end.h"
-#include "cli/event.h"
+#include "testing/capture.h"
 
 namespace qev {
 namespace {
-
-struct Ended {
-  int status;
-};
 
 // Runs dispatch on an argument list and records which command it reached, with what.
 struct Dispatched {
@@ -22,13 +17,12 @@ struct Dispatched {
   std::int64_t pages = 0;
   double wait = 0;
   ScanRequest scan;
-  std::vector<nlohmann::json> events;
+  qevtest::Capture capture;
+  std::vector<nlohmann::json>& events = capture.events;
   std::optional<int> status;
 
   explicit Dispatched(std::vector<std::string_view> args) {
     setArgs(args);
-    setOutput([this](std::string_view l) { events.push_back(nlohmann::json::parse(l)); });
-    setEnd([](int s) { throw Ended{s}; });
     Commands commands{
         .simulate =
             [this](const std::string& o, std::int64_t p) {
@@ -47,13 +41,7 @@ struct Dispatched {
               scan = r;
             },
     };
-    try {
-      dispatch(commands);
-    } catch (const Ended& e) {
-      status = e.status;
-    }
-    setEnd(nullptr);
-    setOutput(nullptr);
+    status = qevtest::Capture::endOf([&] { dispatch(commands); });
   }
 };
 

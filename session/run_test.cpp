@@ -28,7 +28,7 @@ class ScanRoad : public ::testing::Test {
 
   std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request,
                          RunLoop::Clock::duration limit) {
-    return Capture::endOf([&] {
+    return qevtest::Capture::endOf([&] {
       runScan(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), request,
               {.limit = limit, .slice = 50ms});
     });
@@ -38,7 +38,7 @@ class ScanRoad : public ::testing::Test {
   qevtest::TempDir temp;
   const std::string dir = temp.path();
   RunLoop loop;
-  Capture capture;
+  qevtest::Capture capture;
 };
 
 TEST_F(ScanRoad, FindsTheScannerAndScansWithIt) {

@@ -35,7 +35,7 @@ class ScanSession : public ::testing::Test {
   std::optional<int> run(const std::string& source = "feeder", bool duplex = false,
                          std::int64_t dpi = 300) {
     Scan scan(device, out, source, duplex, dpi);
-    return Capture::endOf([&] {
+    return qevtest::Capture::endOf([&] {
       scan.begin();
       loop.runUntil(RunLoop::Clock::now() + 10s);
     });
@@ -68,7 +68,7 @@ class ScanSession : public ::testing::Test {
   std::string out;
   RunLoop loop;
   std::shared_ptr<fake::Device> device = std::make_shared<fake::Device>(loop);
-  Capture capture;
+  qevtest::Capture capture;
 };
 
 TEST_F(ScanSession, BeginCreatesTheFolderQuietlyAndAsksToOpen) {

@@ -13,10 +13,9 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "cli/end.h"
-#include "cli/event.h"
 #include "cli/names.h"
 #include "platform/files.h"
+#include "testing/capture.h"
 #include "testing/temp_dir.h"
 
 namespace qev {
@@ -24,10 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-struct Ended {
-  int status;
-};
 
 // Paints "jpeg <text>" for every page, or nothing from page `failAt` on.
 class FakePainter : public Painter {
@@ -44,15 +39,7 @@ class FakePainter : public Painter {
 
 class Simulate : public ::testing::Test {
  protected:
-  Simulate() {
-    stamp = "20250103_140509";
-    setOutput([this](std::string_view l) { log.push_back(json::parse(l)); });
-    setEnd([](int status) { throw Ended{status}; });
-  }
-  ~Simulate() override {
-    setEnd(nullptr);
-    setOutput(nullptr);
-  }
+  Simulate() { stamp = "20250103_140509"; }
 
   // Runs the simulator to its end; every pause shows in the log as {"pause": milliseconds}.
   int run(const std::string& out, std::int64_t pages) {
@@ -61,13 +48,9 @@ class Simulate : public ::testing::Test {
           {{"pause", std::chrono::duration_cast<std::chrono::milliseconds>(length).count()}});
       if (onPause) onPause();
     };
-    try {
-      simulate(out, pages, painter, pause);
-    } catch (const Ended& e) {
-      return e.status;
-    }
-    ADD_FAILURE() << "simulate returned";
-    return -1;
+    auto status = qevtest::Capture::endOf([&] { simulate(out, pages, painter, pause); });
+    if (!status) ADD_FAILURE() << "simulate returned";
+    return status.value_or(-1);
   }
 
   std::string page(const std::string& out, int n) const { return join(out, pageName(n)); }
@@ -91,7 +74,8 @@ class Simulate : public ::testing::Test {
   qevtest::TempDir temp;
   const std::string dir = temp.path();
   FakePainter painter;
-  std::vector<json> log;
+  qevtest::Capture capture;
+  std::vector<json>& log = capture.events;  // the events, with the pauses between them
   std::function<void()> onPause;
 };
 

@@ -1,22 +1,23 @@
 #pragma once
 
-// Captures what a run writes and how it ends, for unit tests: every event line parsed as
-// JSON, and the status given to `end`, which throws `Ended` instead of ending the process.
+// Captures what the front end writes and how it ends, for tests and fuzz targets: every event
+// line as written and parsed as JSON, and the status given to `end`, which throws `Ended`
+// instead of ending the process. While a Capture lives, nothing reaches standard output and
+// the process does not end; one Capture at a time.
 //
 // Only tests include this header; it is not part of qev.
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/end.h"
 #include "cli/event.h"
 
-namespace qev {
+namespace qevtest {
 
 struct Ended {
   int status;
@@ -25,12 +26,15 @@ struct Ended {
 class Capture {
  public:
   Capture() {
-    setOutput([this](std::string_view l) { events.push_back(nlohmann::json::parse(l)); });
-    setEnd([](int status) { throw Ended{status}; });
+    qev::setOutput([this](std::string_view line) {
+      lines.emplace_back(line);
+      events.push_back(nlohmann::json::parse(line));
+    });
+    qev::setEnd([](int status) { throw Ended{status}; });
   }
   ~Capture() {
-    setEnd(nullptr);
-    setOutput(nullptr);
+    qev::setEnd(nullptr);
+    qev::setOutput(nullptr);
   }
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
@@ -45,7 +49,8 @@ class Capture {
     return std::nullopt;
   }
 
-  std::vector<nlohmann::json> events;
+  std::vector<std::string> lines;      // each line as written, with its line feed
+  std::vector<nlohmann::json> events;  // each line parsed; a line that does not parse throws
 };
 
-}  // namespace qev
+}  // namespace qevtest
