@@ -50,7 +50,7 @@ TEST(CairoPainter, DrawsTheTestPages) {
     SCOPED_TRACE(c.n);
     auto jpeg = painter->paint(testPage(c.n));
     ASSERT_TRUE(jpeg);
-    auto image = decode(*jpeg);
+    auto image = qevtest::decode(*jpeg);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width, 744);
     EXPECT_EQ(image->height, 1039);

@@ -71,7 +71,7 @@ TEST(JpegWriter, EncodesEveryLayoutWithItsRowStride) {
     ASSERT_FALSE(writer->rows(pixels.data(), c.stride, 20));
     ASSERT_FALSE(writer->rows(pixels.data() + 20 * c.stride, c.stride, 12));
     ASSERT_FALSE(writer->finish());
-    auto image = decode(jpeg);
+    auto image = qevtest::decode(jpeg);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->components, c.components);
     EXPECT_EQ(image->width, 64);

@@ -1,70 +1,43 @@
 #pragma once
 
-// Test support: decodes JPEG bytes with libjpeg so that tests can look at the pixels.
+// Reads JPEG images with libjpeg, for tests that check what was encoded: the facts of the
+// header and the pixels, always as RGB whatever the file holds.
+//
+// Only tests include this header; it is not part of qev.
 
-#include <csetjmp>
-#include <cstddef>
-#include <cstdio>
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
 
 #include "platform/page.h"
 
-namespace qev {
+namespace qevtest {
 
 struct Decoded {
-  int components = 0;
+  int components = 0;  // in the file: 1 gray, 3 colour
   int width = 0;
   int height = 0;
-  int densityUnit = -1;
+  int densityUnit = -1;  // JFIF: 0 none, 1 dots per inch, 2 dots per centimetre
   int xDensity = 0;
   int yDensity = 0;
   std::vector<unsigned char> rgb;  // rows of red, green, blue
 
-  Rgb at(int x, int y) const {
-    const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-    return {p[0], p[1], p[2]};
-  }
+  qev::Rgb at(int x, int y) const;
 };
 
-struct DecodeFailure {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
+// None when the bytes are not an image that libjpeg reads.
+std::optional<Decoded> decode(std::span<const unsigned char> jpeg);
+// The same for the file at `path`; none also when it cannot be read or is empty.
+std::optional<Decoded> decodeFile(const std::string& path);
+
+// What the tests of a scan check of a page file.
+struct JpegInfo {
+  int width = 0;
+  int height = 0;
+  int components = 0;
+  int density = 0;  // JFIF, dots per inch when the unit is inches, else 0
 };
+std::optional<JpegInfo> jpegInfo(const std::string& path);
 
-inline std::optional<Decoded> decode(const std::vector<unsigned char>& jpeg) {
-  jpeg_decompress_struct info{};
-  DecodeFailure failure{};
-  info.err = jpeg_std_error(&failure.manager);
-  failure.manager.error_exit = [](j_common_ptr c) {
-    std::longjmp(reinterpret_cast<DecodeFailure*>(c->err)->jump, 1);
-  };
-  Decoded image;
-  if (setjmp(failure.jump) != 0) {
-    jpeg_destroy_decompress(&info);
-    return std::nullopt;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-  jpeg_read_header(&info, TRUE);
-  image.components = info.num_components;
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  image.width = static_cast<int>(info.output_width);
-  image.height = static_cast<int>(info.output_height);
-  image.densityUnit = info.density_unit;
-  image.xDensity = info.X_density;
-  image.yDensity = info.Y_density;
-  image.rgb.resize(static_cast<std::size_t>(image.width) * image.height * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = &image.rgb[static_cast<std::size_t>(info.output_scanline) * image.width * 3];
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return image;
-}
-
-}  // namespace qev
+}  // namespace qevtest

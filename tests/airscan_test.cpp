@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "testing/jpeg.h"
 #include "testing/run.h"
 #include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
-#include "tests/jpeg_info.h"
 
 extern char** environ;
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/jpeg.h"
 #include "testing/run.h"
 #include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
-#include "tests/jpeg_info.h"
 
 namespace {
 

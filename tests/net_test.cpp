@@ -10,10 +10,10 @@
 
 #include <thread>
 
+#include "testing/jpeg.h"
 #include "testing/run.h"
 #include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
-#include "tests/jpeg_info.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <regex>
 
+#include "testing/jpeg.h"
 #include "testing/run.h"
 #include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
-#include "tests/jpeg_info.h"
 
 namespace {
 

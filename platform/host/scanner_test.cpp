@@ -1,5 +1,7 @@
 // The SANE scanner service against SANE's own test backend, through the real run loop.
 
+#include "platform/scanner.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,15 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
-
-#include <cstdio>
 
 #include "platform/run_loop.h"
-#include "platform/scanner.h"
+#include "testing/jpeg.h"
 #include "testing/temp_dir.h"
-#include "tests/jpeg_info.h"
 
 namespace qev {
 namespace {
@@ -120,46 +117,18 @@ class Recorder : public BrowserDelegate, public DeviceDelegate {
   }
 };
 
-struct Image {
-  int width = 0, height = 0, components = 0;
-  std::vector<unsigned char> pixels;
-};
+using Image = std::optional<qevtest::Decoded>;
 
-Image decode(const std::string& path) {
-  Image image;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return image;
-  jpeg_decompress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_decompress(&info);
-  jpeg_stdio_src(&info, file);
-  jpeg_read_header(&info, TRUE);
-  jpeg_start_decompress(&info);
-  image.width = static_cast<int>(info.output_width);
-  image.height = static_cast<int>(info.output_height);
-  image.components = info.output_components;
-  std::size_t stride = static_cast<std::size_t>(image.width) * image.components;
-  image.pixels.resize(stride * image.height);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = image.pixels.data() + info.output_scanline * stride;
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  std::fclose(file);
-  return image;
-}
-
-// The mean difference of two images of one shape, per sample; 255 when the shapes differ.
+// The mean difference of two images of one shape, per sample; 255 when the shapes differ or
+// either is missing.
 double difference(const Image& a, const Image& b) {
-  if (a.width != b.width || a.height != b.height || a.components != b.components ||
-      a.pixels.empty()) {
+  if (!a || !b || a->width != b->width || a->height != b->height ||
+      a->components != b->components || a->rgb.empty()) {
     return 255;
   }
   double sum = 0;
-  for (std::size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(a.pixels[i] - b.pixels[i]);
-  return sum / static_cast<double>(a.pixels.size());
+  for (std::size_t i = 0; i < a->rgb.size(); ++i) sum += std::abs(a->rgb[i] - b->rgb[i]);
+  return sum / static_cast<double>(a->rgb.size());
 }
 
 class SaneScanner : public testing::Test {
@@ -301,7 +270,7 @@ TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
   auto picture = [&](const std::map<std::string, std::string>& config, int pixels, int depth) {
     start(config);
     EXPECT_EQ(scan(flatbedUnit, 50, pixels, depth), "complete");
-    Image image = recorder.pages.empty() ? Image{} : decode(recorder.pages[0]);
+    Image image = recorder.pages.empty() ? Image{} : qevtest::decodeFile(recorder.pages[0]);
     TearDown();
     recorder.pages.clear();
     fs::create_directories(folder);
@@ -318,9 +287,10 @@ TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
   EXPECT_LT(difference(picture(grid, 1, 16), picture(grid, 1, 8)), 2);
   EXPECT_GT(difference(picture(grid, 1, 8), gray), 20);  // the pictures do differ
   Image lineart = picture({}, 0, 8);
+  ASSERT_TRUE(lineart);
   std::size_t between = 0;
-  for (unsigned char v : lineart.pixels) between += v > 40 && v < 215;
-  EXPECT_LT(between, lineart.pixels.size() / 50);  // black and white, but for JPEG's fringes
+  for (unsigned char v : lineart->rgb) between += v > 40 && v < 215;
+  EXPECT_LT(between, lineart->rgb.size() / 50);  // black and white, but for JPEG's fringes
 }
 
 TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsText) {
