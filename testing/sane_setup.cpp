@@ -64,9 +64,13 @@ FaultConfig::FaultConfig(const std::string& conf) {
   std::ofstream(dir / "fault.conf") << conf;
 }
 
+std::map<std::string, std::string> FaultConfig::env() const {
+  return {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
+}
+
 Options FaultConfig::options(std::chrono::seconds timeout) const {
   Options o;
-  o.env = {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
+  o.env = env();
   o.timeout = timeout;
   return o;
 }

@@ -43,6 +43,8 @@ class FaultConfig {
  public:
   explicit FaultConfig(const std::string& conf);
   const std::string& path() const { return dir.path(); }
+  // The environment that points SANE at this folder and the fault backend's library.
+  std::map<std::string, std::string> env() const;
   Options options(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
 
  private:

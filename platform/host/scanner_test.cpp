@@ -13,6 +13,7 @@
 
 #include "platform/run_loop.h"
 #include "testing/jpeg.h"
+#include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
 
 namespace qev {
@@ -20,58 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, std::string> baseConfig = {
-    {"number_of_devices", "2"},
-    {"mode", "Gray"},
-    {"depth", "8"},
-    {"hand-scanner", "false"},
-    {"three-pass", "false"},
-    {"three-pass-order", "RGB"},
-    {"resolution_min", "1.0"},
-    {"resolution_max", "1200.0"},
-    {"resolution_quant", "1.0"},
-    {"resolution", "50.0"},
-    {"test-picture", "\"Color pattern\""},
-    {"read-status-code", "\"Default\""},
-    {"ppl-loss", "0"},
-    {"geometry_min", "0.0"},
-    {"geometry_max", "200.0"},
-    {"geometry_quant", "1.0"},
-    {"br_x", "80.0"},
-    {"br_y", "100.0"},
-};
-
-// A folder for SANE's configuration. The driver host reads SANE_CONFIG_DIR when it starts,
-// which is whenever a browser starts, so each test writes its own.
-const fs::path& configFolder() {
-  static const fs::path folder = [] {
-    char name[] = "/tmp/qev-sane-XXXXXX";
-    fs::path made = mkdtemp(name);
-    std::ofstream(made / "dll.conf") << "test\n";
-    return made;
-  }();
-  return folder;
-}
-
-void configure(const std::map<std::string, std::string>& changes = {}) {
-  auto all = baseConfig;
-  for (const auto& [k, v] : changes) all[k] = v;
-  std::ofstream conf(configFolder() / "test.conf");
-  for (const auto& [k, v] : all) conf << k << " " << v << "\n";
-  setenv("SANE_CONFIG_DIR", configFolder().c_str(), 1);
-}
-
-// Our fault backend instead, with `devices` as its fault.conf.
-void configureFault(const std::string& devices) {
-  static const fs::path folder = [] {
-    char name[] = "/tmp/qev-fault-XXXXXX";
-    fs::path made = mkdtemp(name);
-    std::ofstream(made / "dll.conf") << "fault\n";
-    return made;
-  }();
-  std::ofstream(folder / "fault.conf") << devices;
-  setenv("SANE_CONFIG_DIR", folder.c_str(), 1);
-  setenv("LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR, 1);
+// Points SANE at a configuration folder. The driver host reads the environment when it
+// starts, which is whenever a browser starts, so each test sets its own.
+void use(const std::map<std::string, std::string>& env) {
+  for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
 }
 
 // Records every callback as a line of text, and stops the loop at the end of each request.
@@ -133,8 +86,12 @@ double difference(const Image& a, const Image& b) {
 
 class SaneScanner : public testing::Test {
  protected:
-  void start(const std::map<std::string, std::string>& changes = {}) {
-    configure(changes);
+  // SANE's test backend with `changes` to the repository's configuration, in gray unless
+  // they say otherwise.
+  void start(std::map<std::string, std::string> changes = {}) {
+    changes.emplace("mode", "Gray");
+    config.emplace(changes);
+    use(config->env());
     browse();
   }
 
@@ -179,6 +136,7 @@ class SaneScanner : public testing::Test {
     fs::remove_all(folder);
   }
 
+  std::optional<qevtest::SaneConfig> config;
   qevtest::TempDir pages;
   fs::path folder = pages.path();
   RunLoop loop;
@@ -305,8 +263,10 @@ TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsText) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
-    configureFault(std::string("[device]\nname = feeder\ntype = sheetfed scanner\nsize = 40 30\n") +
-                   "pages = 3\nfail = 1 read " + c.status + "\n");
+    qevtest::FaultConfig faults(
+        std::string("[device]\nname = feeder\ntype = sheetfed scanner\nsize = 40 30\n") +
+        "pages = 3\nfail = 1 read " + c.status + "\n");
+    use(faults.env());
     browse(1);
     EXPECT_EQ(scan(feederUnit, 50), std::string("complete: ") + c.text);
     EXPECT_TRUE(recorder.pages.empty());
