@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testing/run.h"
+#include "testing/spawn.h"
 #include "testing/temp_dir.h"
 
 namespace qevtest {
@@ -63,14 +64,11 @@ bool listening(int port, double seconds);
 class Saned {
  public:
   explicit Saned(const SaneConfig& config);
-  ~Saned();
-  Saned(const Saned&) = delete;
-  Saned& operator=(const Saned&) = delete;
-  bool running() const { return group > 0; }
-  void stop();
+  bool running() const { return server.running(); }
+  void stop() { server.stop(); }
 
  private:
-  pid_t group = -1;
+  Spawned server;
 };
 
 // The page files of a scan: their paths in the order of the `page` events.
