@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -17,17 +16,16 @@
 #include "cli/dispatch.h"
 #include "cli/text.h"
 #include "testing/capture.h"
+#include "testing/fuzz.h"
 
 namespace {
+
+using qevtest::require;
 
 // What the inputs write and how they end, from the first input to the end of the fuzzing.
 qevtest::Capture& capture() {
   static qevtest::Capture c;
   return c;
-}
-
-void require(bool ok) {
-  if (!ok) std::abort();
 }
 
 // One captured line: one line feed, at its end, and a JSON object before it.
@@ -41,14 +39,7 @@ void requireLine(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> given;
-  for (;;) {
-    auto nul = input.find('\0');
-    given.push_back(input.substr(0, nul));
-    if (nul == std::string_view::npos) break;
-    input.remove_prefix(nul + 1);
-  }
+  const std::vector<std::string_view> given = qevtest::pieces(data, size);
   qev::setArgs(given);
   auto& lines = capture().lines;
   lines.clear();
