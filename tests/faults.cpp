@@ -1,8 +1,11 @@
 #include "tests/faults.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "testing/sane_setup.h"
@@ -52,6 +55,18 @@ Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long
                      mountPoint,
                      keep};
   return options;
+}
+
+void plantHostileFolders(const TempDir& dir) {
+  std::filesystem::create_directories(dir / "target");
+  std::filesystem::create_directory_symlink(dir / "target", dir / "link");
+  std::ofstream(dir / "plain") << "not a folder";
+}
+
+void expectHostileFoldersKept(const TempDir& dir) {
+  EXPECT_EQ(pagesIn(dir / "target").size(), 1u);
+  std::ifstream plain(dir / "plain");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(plain)), {}), "not a folder");
 }
 
 }  // namespace qevtest

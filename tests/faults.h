@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testing/run.h"
+#include "testing/temp_dir.h"
 
 namespace qevtest {
 
@@ -27,5 +28,20 @@ bool mayMount();
 // `mountPoint`; once qev has ended, the tmpfs's contents are copied to `keep`, where the
 // test can look at them (the mount goes away with the namespace).
 Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes);
+
+// An output folder a caller may pass, and what a run given it must do.
+struct HostilePath {
+  std::string name;
+  std::string out;      // as given on the command line
+  std::string message;  // empty: the page lands
+  std::string shown;    // the folder in the event, when not `out` itself
+};
+
+// Lays out in `dir` what hostile paths lead to: a folder `target`, a symbolic link `link` to
+// it and a plain file `plain`.
+void plantHostileFolders(const TempDir& dir);
+
+// After the runs: one page went through `link` into `target`, and `plain` is as it was.
+void expectHostileFoldersKept(const TempDir& dir);
 
 }  // namespace qevtest

@@ -167,15 +167,8 @@ TEST(ScanFaults, TwoRunsInOneSecondKeepEveryPage) {
 TEST(ScanFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
   SaneConfig config;
   TempDir dir;
-  fs::create_directories(dir / "target");
-  fs::create_directory_symlink(dir / "target", dir / "link");
-  std::ofstream(dir / "plain") << "not a folder";
-  struct Case {
-    std::string name;
-    std::string out;      // as given on the command line
-    std::string message;  // empty: the page lands
-    std::string shown;    // the folder in the event, when not `out` itself
-  } cases[] = {
+  qevtest::plantHostileFolders(dir);
+  qevtest::HostilePath cases[] = {
       {"spaces and quotes", dir / " it's \"quoted\" ", "", ""},
       {"newline", dir / "new\nline", "", ""},
       {"leading dash", "-leading-dash", "", ""},
@@ -205,9 +198,7 @@ TEST(ScanFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
       EXPECT_EQ(run.events.back()["message"], c.message);
     }
   }
-  EXPECT_EQ(qevtest::pagesIn(dir / "target").size(), 1u);
-  std::ifstream plain(dir / "plain");
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(plain)), {}), "not a folder");
+  qevtest::expectHostileFoldersKept(dir);
 }
 
 // Scanners that report hostile names and pages of hostile sizes (the fault backend; odd
