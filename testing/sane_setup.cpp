@@ -62,13 +62,6 @@ std::map<std::string, std::string> FaultConfig::env() const {
   return {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
 }
 
-Options FaultConfig::options(std::chrono::seconds timeout) const {
-  Options o;
-  o.env = env();
-  o.timeout = timeout;
-  return o;
-}
-
 bool listening(int port, double seconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < deadline) {

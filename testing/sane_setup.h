@@ -28,10 +28,7 @@ class SaneConfig {
   std::map<std::string, std::string> env() const { return {{"SANE_CONFIG_DIR", dir.path()}}; }
   // Options for running qev with this configuration.
   Options options(std::chrono::seconds timeout = std::chrono::seconds(120)) const {
-    Options o;
-    o.env = env();
-    o.timeout = timeout;
-    return o;
+    return {.env = env(), .timeout = timeout};
   }
 
  private:
@@ -46,7 +43,9 @@ class FaultConfig {
   const std::string& path() const { return dir.path(); }
   // The environment that points SANE at this folder and the fault backend's library.
   std::map<std::string, std::string> env() const;
-  Options options(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+  Options options(std::chrono::seconds timeout = std::chrono::seconds(30)) const {
+    return {.env = env(), .timeout = timeout};
+  }
 
  private:
   TempDir dir;

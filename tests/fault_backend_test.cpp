@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "testing/run.h"
+#include "testing/spawn.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -224,22 +225,18 @@ class Scanimage {
     std::vector<std::string> argv = {"sh", "-c", "ulimit -c 0 && exec scanimage \"$@\"",
                                      "scanimage"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (auto& a : argv) pointers.push_back(a.data());
-    pointers.push_back(nullptr);
     std::vector<std::string> env = {"SANE_CONFIG_DIR=" + conf.path(),
                                     std::string("LD_LIBRARY_PATH=") + QEV_FAULT_BACKEND_DIR,
                                     std::string("PATH=") + std::getenv("PATH")};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto argp = qevtest::pointers(argv);
+    auto envp = qevtest::pointers(env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, "stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawnp(&pid, "sh", &actions, nullptr, pointers.data(), envp.data()) != 0) pid = -1;
+    if (posix_spawnp(&pid, "sh", &actions, nullptr, argp.data(), envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_GT(pid, 0) << "cannot start scanimage";
   }
