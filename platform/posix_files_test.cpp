@@ -9,22 +9,20 @@
 #include <string>
 
 #include "platform/files.h"
+#include "testing/files.h"
 #include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
 
 namespace fs = std::filesystem;
+using qevtest::readFile;
 
 class Files : public ::testing::Test {
  protected:
   std::string at(const std::string& name) const { return dir / name; }
 
   static void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   static std::span<const unsigned char> bytes(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
   }
@@ -52,9 +50,9 @@ TEST_F(Files, MakeFolderFailsThroughAPlainFile) {
 
 TEST_F(Files, WriteFileCreatesAndReplaces) {
   EXPECT_TRUE(writeFile(at("f"), bytes("first, longer")).ok());
-  EXPECT_EQ(read(at("f")), "first, longer");
+  EXPECT_EQ(readFile(at("f")), "first, longer");
   EXPECT_TRUE(writeFile(at("f"), bytes("second")).ok());
-  EXPECT_EQ(read(at("f")), "second");
+  EXPECT_EQ(readFile(at("f")), "second");
 }
 
 TEST_F(Files, WriteFileFailureLeavesNoFile) {
@@ -76,7 +74,7 @@ TEST_F(Files, WriteFileFailureLeavesNoFile) {
     EXPECT_EQ(written.error().description, c.description);
     EXPECT_FALSE(fs::exists(fs::symlink_status(c.path)));
   }
-  EXPECT_EQ(read(at("plain")), "x");
+  EXPECT_EQ(readFile(at("plain")), "x");
 }
 
 TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
@@ -85,9 +83,9 @@ TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
   auto written = writeNew(at("p.jpg.part"), bytes("this run's page"));
   ASSERT_TRUE(written.outcome.ok());
   EXPECT_EQ(written.path, at("p.jpg.3.part"));
-  EXPECT_EQ(read(at("p.jpg.part")), "another run's page");
-  EXPECT_EQ(read(at("p.jpg.2.part")), "a third run's page");
-  EXPECT_EQ(read(written.path), "this run's page");
+  EXPECT_EQ(readFile(at("p.jpg.part")), "another run's page");
+  EXPECT_EQ(readFile(at("p.jpg.2.part")), "a third run's page");
+  EXPECT_EQ(readFile(written.path), "this run's page");
 
   auto fresh = writeNew(at("q.jpg.part"), bytes("page"));
   ASSERT_TRUE(fresh.outcome.ok());
@@ -102,7 +100,7 @@ TEST_F(Files, MoveRenames) {
   put(at("from"), "page");
   EXPECT_TRUE(move(at("from"), at("to")).ok());
   EXPECT_FALSE(fs::exists(at("from")));
-  EXPECT_EQ(read(at("to")), "page");
+  EXPECT_EQ(readFile(at("to")), "page");
 }
 
 TEST_F(Files, MoveNeverReplacesAnExistingFileAndKeepsBoth) {
@@ -111,8 +109,8 @@ TEST_F(Files, MoveNeverReplacesAnExistingFileAndKeepsBoth) {
   auto moved = move(at("new.part"), at("old.jpg"));
   ASSERT_FALSE(moved.ok());
   EXPECT_EQ(moved.error().description, "File exists");
-  EXPECT_EQ(read(at("old.jpg")), "old page");
-  EXPECT_EQ(read(at("new.part")), "new page");
+  EXPECT_EQ(readFile(at("old.jpg")), "old page");
+  EXPECT_EQ(readFile(at("new.part")), "new page");
 }
 
 TEST_F(Files, MoveOfAMissingFileFails) {

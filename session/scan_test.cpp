@@ -10,6 +10,7 @@
 #include "cli/names.h"
 #include "testing/capture.h"
 #include "testing/fake_scanner.h"
+#include "testing/files.h"
 #include "testing/temp_dir.h"
 
 namespace qev {
@@ -17,6 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using qevtest::readFile;
 namespace fs = std::filesystem;
 
 class ScanSession : public ::testing::Test {
@@ -56,10 +58,6 @@ class ScanSession : public ::testing::Test {
   static json done(std::int64_t pages) { return {{"event", "done"}, {"pages", pages}}; }
   static json error(const std::string& message) {
     return {{"event", "error"}, {"message", message}};
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   std::string saved;
@@ -189,8 +187,8 @@ TEST_F(ScanSession, PagesStayWhereTheirEventsSaidAfterAJam) {
   device->pages = 2;
   device->completeError = Error{"Document feeder jammed"};
   EXPECT_EQ(run(), 1);
-  EXPECT_EQ(read(target(1)), "page 1");
-  EXPECT_EQ(read(target(2)), "page 2");
+  EXPECT_EQ(readFile(target(1)), "page 1");
+  EXPECT_EQ(readFile(target(2)), "page 2");
 }
 
 TEST_F(ScanSession, SelectionConfiguresTheUnitItNamesInOrder) {
@@ -265,9 +263,9 @@ TEST_F(ScanSession, PageMoveNeverReplacesAnExistingFile) {
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(capture.events, (std::vector<json>{opened(), page(target(1), 1), page(target(2), 2),
                                                page(staged(3), 3), page(target(4), 4), done(4)}));
-  EXPECT_EQ(read(target(3)), "earlier");
-  EXPECT_EQ(read(staged(3)), "page 3");
-  EXPECT_EQ(read(target(4)), "page 4");
+  EXPECT_EQ(readFile(target(3)), "earlier");
+  EXPECT_EQ(readFile(staged(3)), "page 3");
+  EXPECT_EQ(readFile(target(4)), "page 4");
 }
 
 TEST_F(ScanSession, EveryFailedMoveIsStillAPage) {

@@ -16,6 +16,7 @@
 #include "cli/names.h"
 #include "platform/files.h"
 #include "testing/capture.h"
+#include "testing/files.h"
 #include "testing/temp_dir.h"
 
 namespace qev {
@@ -23,6 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using qevtest::names;
+using qevtest::readFile;
 
 // Paints "jpeg <text>" for every page, or nothing from page `failAt` on.
 class FakePainter : public Painter {
@@ -54,22 +57,10 @@ class Simulate : public ::testing::Test {
   }
 
   std::string page(const std::string& out, int n) const { return join(out, pageName(n)); }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   static json pageEvent(const std::string& file, int n) {
     return {{"event", "page"}, {"file", file}, {"n", n}};
   }
   static json pause() { return {{"pause", 300}}; }
-  std::vector<std::string> names(const std::string& folder) const {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      found.push_back(entry.path().filename().string());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-  }
 
   qevtest::TempDir temp;
   const std::string dir = temp.path();
@@ -92,7 +83,7 @@ TEST_F(Simulate, WritesEveryPageIntoANewFolderAndPausesAfterEach) {
   EXPECT_EQ(names(out), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg",
                                                   "QEV_20250103_140509_0002.jpg",
                                                   "QEV_20250103_140509_0003.jpg"}));
-  EXPECT_EQ(read(page(out, 2)), "jpeg Test page 2");
+  EXPECT_EQ(readFile(page(out, 2)), "jpeg Test page 2");
 }
 
 TEST(PageCount, IsHeldToOneTo200) {
@@ -140,8 +131,8 @@ TEST_F(Simulate, PageMoveNeverReplacesAnExistingFile) {
                                     pageEvent(page(dir, 3), 3),
                                     pause(),
                                     {{"event", "done"}, {"pages", 3}}}));
-  EXPECT_EQ(read(page(dir, 2)), "another run's page");
-  EXPECT_EQ(read(page(dir, 2) + ".part"), "jpeg Test page 2");
+  EXPECT_EQ(readFile(page(dir, 2)), "another run's page");
+  EXPECT_EQ(readFile(page(dir, 2) + ".part"), "jpeg Test page 2");
 }
 
 TEST_F(Simulate, PartialFileNeverReplacesAnotherRunsPartialFile) {
@@ -150,9 +141,9 @@ TEST_F(Simulate, PartialFileNeverReplacesAnotherRunsPartialFile) {
   std::ofstream(page(dir, 1) + ".part") << "second run's page";
   EXPECT_EQ(run(dir, 1), 0);
   EXPECT_EQ(log[0], pageEvent(dir + "/QEV_20250103_140509_0001.jpg.2.part", 1));
-  EXPECT_EQ(read(page(dir, 1)), "first run's page");
-  EXPECT_EQ(read(page(dir, 1) + ".part"), "second run's page");
-  EXPECT_EQ(read(dir + "/QEV_20250103_140509_0001.jpg.2.part"), "jpeg Test page 1");
+  EXPECT_EQ(readFile(page(dir, 1)), "first run's page");
+  EXPECT_EQ(readFile(page(dir, 1) + ".part"), "second run's page");
+  EXPECT_EQ(readFile(dir + "/QEV_20250103_140509_0001.jpg.2.part"), "jpeg Test page 1");
 }
 
 TEST_F(Simulate, AFolderThatCannotBeWrittenEndsTheRunWithTheCause) {

@@ -3,10 +3,10 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+
+#include "testing/files.h"
 
 namespace qevtest {
 
@@ -60,10 +60,9 @@ std::optional<Decoded> decode(std::span<const unsigned char> jpeg) {
 }
 
 std::optional<Decoded> decodeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string bytes = readFile(path);
   if (bytes.empty()) return std::nullopt;
-  return decode(bytes);
+  return decode({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
 }
 
 std::optional<JpegInfo> jpegInfo(const std::string& path) {

@@ -93,14 +93,4 @@ std::vector<std::string> pageFiles(const Run& run) {
   return files;
 }
 
-std::vector<std::string> names(const std::string& folder) {
-  std::vector<std::string> out;
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-    out.push_back(entry.path().filename().string());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 }  // namespace qevtest

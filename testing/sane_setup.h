@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/files.h"
 #include "testing/run.h"
 #include "testing/spawn.h"
 #include "testing/temp_dir.h"
@@ -72,8 +73,5 @@ class Saned {
 
 // The page files of a scan: their paths in the order of the `page` events.
 std::vector<std::string> pageFiles(const Run& run);
-
-// The names in `folder`, sorted.
-std::vector<std::string> names(const std::string& folder);
 
 }  // namespace qevtest

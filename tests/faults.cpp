@@ -8,6 +8,7 @@
 #include <iterator>
 #include <regex>
 
+#include "testing/files.h"
 #include "testing/sane_setup.h"
 
 namespace qevtest {
@@ -22,8 +23,7 @@ std::vector<std::string> pagesIn(const std::string& folder) {
 }
 
 bool wholeJpeg(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string bytes = readFile(path);
   return bytes.size() > 4 && bytes.compare(0, 2, "\xff\xd8") == 0 &&
          bytes.compare(bytes.size() - 2, 2, "\xff\xd9") == 0;
 }
@@ -65,8 +65,7 @@ void plantHostileFolders(const TempDir& dir) {
 
 void expectHostileFoldersKept(const TempDir& dir) {
   EXPECT_EQ(pagesIn(dir / "target").size(), 1u);
-  std::ifstream plain(dir / "plain");
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(plain)), {}), "not a folder");
+  EXPECT_EQ(readFile(dir / "plain"), "not a folder");
 }
 
 }  // namespace qevtest

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "platform/run_loop.h"
+#include "testing/files.h"
 #include "testing/jpeg.h"
 #include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
@@ -282,8 +283,7 @@ TEST_F(SaneScanner, PageFilesNeverReplaceAnExistingFile) {
   EXPECT_EQ(scan(flatbedUnit, 50), "complete");
   ASSERT_EQ(recorder.pages.size(), 1u);
   EXPECT_EQ(recorder.pages[0], (folder / "qev-incoming-0002.jpg").string());
-  std::ifstream mine(folder / "qev-incoming-0001.jpg");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(mine), {}), "mine");
+  EXPECT_EQ(qevtest::readFile(folder / "qev-incoming-0001.jpg"), "mine");
 }
 
 TEST_F(SaneScanner, AMissingFolderCompletesWithTheSystemsText) {
