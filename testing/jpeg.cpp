@@ -26,7 +26,7 @@ qev::Rgb Decoded::at(int x, int y) const {
   return {p[0], p[1], p[2]};
 }
 
-std::optional<Decoded> decode(std::span<const unsigned char> jpeg) {
+std::optional<Decoded> decode(const std::vector<unsigned char>& jpeg) {
   jpeg_decompress_struct info{};
   Failure failure{};
   info.err = jpeg_std_error(&failure.manager);
@@ -62,7 +62,7 @@ std::optional<Decoded> decode(std::span<const unsigned char> jpeg) {
 std::optional<Decoded> decodeFile(const std::string& path) {
   std::string bytes = readFile(path);
   if (bytes.empty()) return std::nullopt;
-  return decode({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  return decode(std::vector<unsigned char>(bytes.begin(), bytes.end()));
 }
 
 std::optional<JpegInfo> jpegInfo(const std::string& path) {

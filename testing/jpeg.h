@@ -6,7 +6,6 @@
 // Only tests include this header; it is not part of qev.
 
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,7 @@ struct Decoded {
 };
 
 // None when the bytes are not an image that libjpeg reads.
-std::optional<Decoded> decode(std::span<const unsigned char> jpeg);
+std::optional<Decoded> decode(const std::vector<unsigned char>& jpeg);
 // The same for the file at `path`; none also when it cannot be read or is empty.
 std::optional<Decoded> decodeFile(const std::string& path);
 
