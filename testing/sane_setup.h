@@ -1,7 +1,8 @@
 #pragma once
 
-// Real SANE for the end-to-end tests: configuration folders holding only the backends a test
-// names, and `saned` serving the test backend on loopback inside a private network.
+// Real SANE for tests: configuration folders holding only the backends a test names (for qev
+// runs through options(), for the driver host of a unit test through env()), and `saned`
+// serving the test backend on loopback inside a private network.
 
 #include <sys/types.h>
 
