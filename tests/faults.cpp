@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 
 #include "testing/files.h"
@@ -40,6 +39,8 @@ bool mayMount() {
 }
 
 Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes) {
+  std::filesystem::create_directories(mountPoint);
+  std::filesystem::create_directories(keep);
   Options options;
   options.through = {"unshare",
                      "-m",
@@ -55,6 +56,13 @@ Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long
                      mountPoint,
                      keep};
   return options;
+}
+
+void expectFailed(const Run& run, const std::string& message) {
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "error"}, {"message", message}}));
 }
 
 void plantHostileFolders(const TempDir& dir) {

@@ -91,20 +91,13 @@ TEST(ScanFaults, AFullDiskStopsTheScanAndLeavesNoIncompletePage) {
   if (!qevtest::mayMount()) GTEST_SKIP() << "needs root and mount namespaces";
   SaneConfig config;
   TempDir dir;
-  fs::create_directories(dir / "disk");
-  fs::create_directories(dir / "kept");
   // Pages of about 320 KB: room for two or three.
   auto options = qevtest::onSmallDisk(dir / "disk", dir / "kept", 1024 * 1024);
   options.env = config.env();
   auto run = qevtest::qev({"scan", "--device", "test:0", "--out", dir / "disk/out", "--dpi", "100"},
                           options);
   ASSERT_NE(run.status, 99) << "could not mount the small disk";
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "");
-  ASSERT_FALSE(run.events.empty());
-  EXPECT_EQ(run.events.back(),
-            (nlohmann::json{{"event", "error"},
-                            {"message", "The scan stopped: No space left on device"}}));
+  ASSERT_NO_FATAL_FAILURE(qevtest::expectFailed(run, "The scan stopped: No space left on device"));
   std::string kept = dir / "kept/out";
   EXPECT_EQ(qevtest::pagesIn(kept).size(), run.events.size() - 2);
   for (const auto& name : qevtest::pagesIn(kept)) {
