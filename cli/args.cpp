@@ -8,28 +8,28 @@
 namespace qev {
 
 namespace {
-std::vector<std::string> list;
+std::vector<std::string> all;
 }
 
 void setArgs(std::span<const std::string_view> given) {
-  list.clear();
-  for (std::string_view a : given) list.push_back(validUtf8(a));
+  all.clear();
+  for (std::string_view a : given) all.push_back(validUtf8(a));
 }
 
-const std::vector<std::string>& args() { return list; }
+const std::vector<std::string>& args() { return all; }
 
 std::optional<std::string> arg(std::string_view name) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (list[i] == name) {
-      if (i + 1 == list.size()) return std::nullopt;
-      return list[i + 1];
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i] == name) {
+      if (i + 1 == all.size()) return std::nullopt;
+      return all[i + 1];
     }
   }
   return std::nullopt;
 }
 
 bool has(std::string_view name) {
-  for (const auto& a : list) {
+  for (const auto& a : all) {
     if (a == name) return true;
   }
   return false;

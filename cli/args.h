@@ -21,10 +21,10 @@ std::optional<std::string> arg(std::string_view name);
 bool has(std::string_view name);
 
 // A decimal integer: an optional sign followed by ASCII digits only, within signed 64 bits.
-std::optional<std::int64_t> parseInt(std::string_view text);
+[[nodiscard]] std::optional<std::int64_t> parseInt(std::string_view text);
 
 // A floating-point number in the C locale's form, filling the whole text, with no leading
 // white space.
-std::optional<double> parseFloat(std::string_view text);
+[[nodiscard]] std::optional<double> parseFloat(std::string_view text);
 
 }  // namespace qev

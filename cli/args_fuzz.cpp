@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -15,20 +14,18 @@
 
 #include "cli/args.h"
 #include "cli/dispatch.h"
-#include "cli/end.h"
-#include "cli/event.h"
 #include "cli/text.h"
+#include "testing/capture.h"
+#include "testing/fuzz.h"
 
 namespace {
 
-struct Ended {
-  int status;
-};
+using qevtest::require;
 
-std::vector<std::string> lines;
-
-void require(bool ok) {
-  if (!ok) std::abort();
+// What the inputs write and how they end, from the first input to the end of the fuzzing.
+qevtest::Capture& capture() {
+  static qevtest::Capture c;
+  return c;
 }
 
 // One captured line: one line feed, at its end, and a JSON object before it.
@@ -41,23 +38,12 @@ void requireLine(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  qev::setOutput([](std::string_view line) { lines.emplace_back(line); });
-  qev::setEnd([](int status) { throw Ended{status}; });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> given;
-  for (;;) {
-    auto nul = input.find('\0');
-    given.push_back(input.substr(0, nul));
-    if (nul == std::string_view::npos) break;
-    input.remove_prefix(nul + 1);
-  }
+  const std::vector<std::string_view> given = qevtest::pieces(data, size);
   qev::setArgs(given);
+  auto& lines = capture().lines;
   lines.clear();
+  capture().events.clear();
 
   // Every argument reaches the commands as valid UTF-8.
   require(qev::args().size() == given.size());
@@ -67,7 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   enum class Reached { none, simulate, list, scan };
   Reached reached = Reached::none;
-  std::optional<int> status;
   qev::Commands commands{
       .simulate =
           [&](const std::string& out, std::int64_t pages) {
@@ -92,11 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(qev::parseInt(qev::arg("--dpi").value_or("300")).value_or(300) == request.dpi);
           },
   };
-  try {
-    qev::dispatch(commands);
-  } catch (const Ended& e) {
-    status = e.status;
-  }
+  const auto status = qevtest::Capture::endOf([&] { qev::dispatch(commands); });
 
   for (const auto& l : lines) requireLine(l);
 

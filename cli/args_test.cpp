@@ -10,7 +10,7 @@
 namespace qev {
 namespace {
 
-void given(std::vector<std::string_view> list) { setArgs(list); }
+void given(std::vector<std::string_view> all) { setArgs(all); }
 
 // Switches to a German locale (decimal comma), compiling one into a private folder when the
 // system has none.

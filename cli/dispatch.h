@@ -4,16 +4,9 @@
 #include <functional>
 #include <string>
 
-namespace qev {
+#include "session/request.h"
 
-// What a scan asks for, read from the command line.
-struct ScanRequest {
-  std::string device;
-  std::string out;
-  std::string source;
-  bool duplex = false;
-  std::int64_t dpi = 300;
-};
+namespace qev {
 
 // The three commands. None of them returns: each ends the process itself.
 struct Commands {

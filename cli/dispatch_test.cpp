@@ -5,30 +5,24 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/args.h"
-#include "cli/end.h"
-#include "cli/event.h"
+#include "testing/capture.h"
 
 namespace qev {
 namespace {
 
-struct Ended {
-  int status;
-};
-
 // Runs dispatch on an argument list and records which command it reached, with what.
-struct Outcome {
+struct Dispatched {
   std::string command;  // "simulate", "list", "scan" or "" when it ended first
   std::string out;
   std::int64_t pages = 0;
   double wait = 0;
   ScanRequest scan;
-  std::vector<nlohmann::json> events;
+  qevtest::Capture capture;
+  std::vector<nlohmann::json>& events = capture.events;
   std::optional<int> status;
 
-  explicit Outcome(std::vector<std::string_view> args) {
+  explicit Dispatched(std::vector<std::string_view> args) {
     setArgs(args);
-    setOutput([this](std::string_view l) { events.push_back(nlohmann::json::parse(l)); });
-    setEnd([](int s) { throw Ended{s}; });
     Commands commands{
         .simulate =
             [this](const std::string& o, std::int64_t p) {
@@ -47,13 +41,7 @@ struct Outcome {
               scan = r;
             },
     };
-    try {
-      dispatch(commands);
-    } catch (const Ended& e) {
-      status = e.status;
-    }
-    setEnd(nullptr);
-    setOutput(nullptr);
+    status = qevtest::Capture::endOf([&] { dispatch(commands); });
   }
 };
 
@@ -72,7 +60,7 @@ TEST(Dispatch, SimulateReadsOutAndPages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     EXPECT_EQ(o.command, "simulate");
     EXPECT_EQ(o.out, "o");
     EXPECT_EQ(o.pages, c.pages);
@@ -99,7 +87,7 @@ TEST(Dispatch, ListReadsOnlyItsWait) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     EXPECT_EQ(o.command, "list");
     EXPECT_EQ(o.wait, c.wait);
   }
@@ -138,7 +126,7 @@ TEST(Dispatch, ScanReadsItsOptionsWithDefaults) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     ASSERT_EQ(o.command, "scan");
     EXPECT_EQ(o.scan.device, "d");
     EXPECT_EQ(o.scan.out, "o");
@@ -149,7 +137,7 @@ TEST(Dispatch, ScanReadsItsOptionsWithDefaults) {
 }
 
 TEST(Dispatch, ValueThatLooksLikeAnOptionIsAValue) {
-  Outcome o({"qev", "scan", "--device", "--out", "--out", "o"});
+  Dispatched o({"qev", "scan", "--device", "--out", "--out", "o"});
   ASSERT_EQ(o.command, "scan");
   EXPECT_EQ(o.scan.device, "--out");
   EXPECT_EQ(o.scan.out, "--out");
@@ -169,7 +157,7 @@ TEST(Dispatch, UsageErrorsEndWithOneErrorAndStatusOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    Outcome o(c.args);
+    Dispatched o(c.args);
     EXPECT_EQ(o.command, "");
     EXPECT_EQ(o.status, 1);
     ASSERT_EQ(o.events.size(), 1u);
@@ -178,7 +166,7 @@ TEST(Dispatch, UsageErrorsEndWithOneErrorAndStatusOne) {
 }
 
 TEST(Dispatch, EmptyOutFolderIsAccepted) {
-  Outcome o({"qev", "simulate", "--out", ""});
+  Dispatched o({"qev", "simulate", "--out", ""});
   EXPECT_EQ(o.command, "simulate");
   EXPECT_EQ(o.out, "");
 }

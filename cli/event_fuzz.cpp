@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -16,12 +15,11 @@
 
 #include "cli/event.h"
 #include "cli/text.h"
+#include "testing/fuzz.h"
 
 namespace {
 
-void require(bool ok) {
-  if (!ok) std::abort();
-}
+using qevtest::require;
 
 qev::Value valueOf(std::string_view piece) {
   if (!piece.empty() && piece[0] == '\x01') {
@@ -63,14 +61,7 @@ void requireCompact(std::string_view json) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> pieces;
-  for (;;) {
-    auto nul = input.find('\0');
-    pieces.push_back(input.substr(0, nul));
-    if (nul == std::string_view::npos) break;
-    input.remove_prefix(nul + 1);
-  }
+  const std::vector<std::string_view> pieces = qevtest::pieces(data, size);
 
   qev::Event event{{"event", std::string(pieces[0])}};
   std::set<std::string> keys{"event"};

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/end.h"
+#include "testing/capture.h"
 
 namespace qev {
 namespace {
@@ -66,24 +66,11 @@ TEST(Line, ValuesKeepTheirKinds) {
   }
 }
 
-struct Ended {
-  int status;
-};
-
 TEST(Fail, WritesTheErrorLineThenEndsWithStatusOne) {
-  std::vector<std::string> lines;
-  setOutput([&](std::string_view l) { lines.emplace_back(l); });
-  setEnd([](int status) { throw Ended{status}; });
-  try {
-    fail("The scan stopped: ");
-    ADD_FAILURE() << "fail returned";
-  } catch (const Ended& e) {
-    EXPECT_EQ(e.status, 1);
-  }
-  setEnd(nullptr);
-  setOutput(nullptr);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(nlohmann::json::parse(lines[0]),
+  qevtest::Capture capture;
+  EXPECT_EQ(qevtest::Capture::endOf([] { fail("The scan stopped: "); }), 1);
+  ASSERT_EQ(capture.lines.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(capture.lines[0]),
             (nlohmann::json{{"event", "error"}, {"message", "The scan stopped: "}}));
 }
 

@@ -12,7 +12,7 @@ add_test(NAME docs.schema COMMAND ${QEV_PYTHON} ${PROJECT_SOURCE_DIR}/tests/sche
   ${PROJECT_SOURCE_DIR}/docs/events.schema.json ${PROJECT_SOURCE_DIR}/docs/qev.1)
 set_tests_properties(docs.package docs.example PROPERTIES TIMEOUT 120)
 
-# Every end-to-end test records the event lines it read (tests/run.cpp); the first test
+# Every end-to-end test records the event lines it read (testing/run.cpp); the first test
 # clears the record, the last checks every line against the schema.
 add_test(NAME events.clear COMMAND ${CMAKE_COMMAND} -E rm -rf ${PROJECT_BINARY_DIR}/events)
 add_test(NAME events.schema

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "cli/capture.h"
 #include "discovery/browser.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {
@@ -71,7 +71,7 @@ class List : public ::testing::Test {
 
   // Runs `list` with the browser reporting `arrivals`; returns the ids listed.
   std::vector<std::string> run(std::vector<fake::Arrival> arrivals, double wait) {
-    auto status = Capture::endOf(
+    auto status = qevtest::Capture::endOf(
         [&] { list(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), wait); });
     EXPECT_EQ(status, 0);
     std::vector<std::string> ids;
@@ -88,7 +88,7 @@ class List : public ::testing::Test {
   }
 
   RunLoop loop;
-  Capture capture;
+  qevtest::Capture capture;
 };
 
 TEST_F(List, ListsEveryScannerSeenInOrderOfArrivalForTheWholeWait) {

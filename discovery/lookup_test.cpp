@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/capture.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {
@@ -27,7 +27,7 @@ class Lookup : public ::testing::Test {
                                LookupTimes times = {.limit = 300ms, .slice = 50ms}) {
     Browser browser(std::make_unique<fake::Browser>(loop, std::move(arrivals)), loop);
     std::shared_ptr<Device> result;
-    auto status = Capture::endOf([&] { result = lookup(loop, browser, id, times); });
+    auto status = qevtest::Capture::endOf([&] { result = lookup(loop, browser, id, times); });
     if (status) {
       EXPECT_EQ(status, 1);
       EXPECT_EQ(capture.events,
@@ -41,7 +41,7 @@ class Lookup : public ::testing::Test {
   }
 
   RunLoop loop;
-  Capture capture;
+  qevtest::Capture capture;
 };
 
 TEST_F(Lookup, MatchesTheIdentifierAsTextAndTakesTheFirstToArrive) {

@@ -11,7 +11,7 @@ std::string identifier(const Device& scanner) {
 
 Event describe(const Device& scanner) {
   auto units = scanner.availableUnitTypes();
-  auto has = [&](unsigned type) {
+  auto offers = [&](unsigned type) {
     return std::find(units.begin(), units.end(), type) != units.end();
   };
   return {
@@ -19,8 +19,8 @@ Event describe(const Device& scanner) {
       {"id", identifier(scanner)},
       {"name", scanner.name().value_or("Scanner")},
       {"transport", scanner.transport().value_or("")},
-      {"feeder", has(feederUnit)},
-      {"flatbed", has(flatbedUnit)},
+      {"feeder", offers(feederUnit)},
+      {"flatbed", offers(flatbedUnit)},
   };
 }
 

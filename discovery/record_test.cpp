@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_scanner.h"
+#include "testing/fake_scanner.h"
 
 namespace qev {
 namespace {

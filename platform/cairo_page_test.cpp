@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "platform/jpeg_test_decode.h"
 #include "platform/page.h"
 #include "simulator/simulate.h"
+#include "testing/jpeg.h"
 
 namespace qev {
 namespace {
@@ -50,7 +50,7 @@ TEST(CairoPainter, DrawsTheTestPages) {
     SCOPED_TRACE(c.n);
     auto jpeg = painter->paint(testPage(c.n));
     ASSERT_TRUE(jpeg);
-    auto image = decode(*jpeg);
+    auto image = qevtest::decode(*jpeg);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width, 744);
     EXPECT_EQ(image->height, 1039);

@@ -2,9 +2,8 @@
 
 // The file system, as the commands need it. Every operation works on path texts as given
 // (relative to the working directory or absolute) and reports a failure as the operating
-// system's description; nothing is thrown.
+// system's description in an Outcome; nothing is thrown.
 
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,23 +17,23 @@ namespace qev {
 std::string join(std::string_view folder, std::string_view name);
 
 // Creates the folder and any missing parents; a folder that exists already is success.
-std::optional<Error> makeFolder(const std::string& path);
+Outcome makeFolder(const std::string& path);
 
 // Writes `bytes` to `path`, creating the file or replacing one of that name. On failure no
 // file of that name is left behind.
-std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes);
+Outcome writeFile(const std::string& path, std::span<const unsigned char> bytes);
 
 // Writes `bytes` to a file that did not exist before: `path` when that name is free, else the
 // first free "stem.N.ending" beside it (N from 2), so that no other file is ever replaced or
 // shared. On failure no file of the name written is left behind.
-struct Written {
+struct [[nodiscard]] Written {
   std::string path;  // the file written (or tried last)
-  std::optional<Error> error;
+  Outcome outcome;
 };
 Written writeNew(const std::string& path, std::span<const unsigned char> bytes);
 
 // Renames `from` to `to`, never replacing anything that exists at `to`: then it fails with
 // EEXIST and touches neither file.
-std::optional<Error> move(const std::string& from, const std::string& to);
+Outcome move(const std::string& from, const std::string& to);
 
 }  // namespace qev

@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 
-#include "platform/jpeg_test_decode.h"
+#include "testing/jpeg.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
@@ -71,7 +71,7 @@ TEST(JpegWriter, EncodesEveryLayoutWithItsRowStride) {
     ASSERT_FALSE(writer->rows(pixels.data(), c.stride, 20));
     ASSERT_FALSE(writer->rows(pixels.data() + 20 * c.stride, c.stride, 12));
     ASSERT_FALSE(writer->finish());
-    auto image = decode(jpeg);
+    auto image = qevtest::decode(jpeg);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->components, c.components);
     EXPECT_EQ(image->width, 64);
@@ -96,8 +96,9 @@ TEST(JpegWriter, FileAndMemoryGetTheSameBytesBeyondOneBuffer) {
   ASSERT_FALSE(toMemory->finish());
   EXPECT_GT(memory.size(), 64u * 1024);
 
-  std::string path = (std::filesystem::temp_directory_path() / "qev-jpeg-XXXXXX").string();
-  int fd = mkstemp(path.data());
+  qevtest::TempDir dir;
+  std::string path = dir / "page.jpg";
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
   auto toFile = JpegWriter::toFile(fd);
   ASSERT_FALSE(toFile->begin(shape));
@@ -106,7 +107,6 @@ TEST(JpegWriter, FileAndMemoryGetTheSameBytesBeyondOneBuffer) {
   close(fd);
   std::ifstream in(path, std::ios::binary);
   std::vector<unsigned char> file{std::istreambuf_iterator<char>(in), {}};
-  unlink(path.c_str());
   EXPECT_EQ(file, memory);
 }
 

@@ -50,7 +50,8 @@ class Painter {
  public:
   virtual ~Painter() = default;
   // The JPEG bytes of the page, or nothing when it could not be drawn or encoded.
-  virtual std::optional<std::vector<unsigned char>> paint(const PageDrawing& page) = 0;
+  [[nodiscard]] virtual std::optional<std::vector<unsigned char>> paint(
+      const PageDrawing& page) = 0;
 };
 
 // The painter of this system (cairo and libjpeg-turbo). Fonts are looked up on first use.

@@ -33,7 +33,7 @@ class Fd {
 
 }  // namespace
 
-std::optional<Error> makeFolder(const std::string& path) {
+Outcome makeFolder(const std::string& path) {
   if (path.empty()) return systemError(ENOENT);
   // Each prefix that ends before a '/' is a parent; then the folder itself.
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
@@ -44,14 +44,14 @@ std::optional<Error> makeFolder(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return systemError(errno);
   if (!S_ISDIR(info.st_mode)) return systemError(ENOTDIR);
-  return std::nullopt;
+  return {};
 }
 
 namespace {
 
 // Writes all of `bytes` into the new file `path` open at `fd` and closes it; on failure the
 // file is removed.
-std::optional<Error> fill(Fd& fd, const std::string& path, std::span<const unsigned char> bytes) {
+Outcome fill(Fd& fd, const std::string& path, std::span<const unsigned char> bytes) {
   auto fault = [&](int code) {
     ::unlink(path.c_str());
     return systemError(code);
@@ -65,12 +65,12 @@ std::optional<Error> fill(Fd& fd, const std::string& path, std::span<const unsig
     bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
   if (fd.close() != 0) return fault(errno);
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
 
-std::optional<Error> writeFile(const std::string& path, std::span<const unsigned char> bytes) {
+Outcome writeFile(const std::string& path, std::span<const unsigned char> bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (fd.get() < 0) return systemError(errno);
   return fill(fd, path, bytes);
@@ -82,32 +82,32 @@ Written writeNew(const std::string& path, std::span<const unsigned char> bytes) 
   auto dot = path.rfind('.');
   auto slash = path.rfind('/');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
-  Written written{.path = path, .error = std::nullopt};
+  Written written{.path = path};
   for (int attempt = 1;; ++attempt) {
     if (attempt > 1) {
       written.path = path.substr(0, dot) + "." + std::to_string(attempt) + path.substr(dot);
     }
     Fd fd(::open(written.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.get() >= 0) {
-      written.error = fill(fd, written.path, bytes);
+      written.outcome = fill(fd, written.path, bytes);
       return written;
     }
     if (errno != EEXIST || attempt == 1000) {
-      written.error = systemError(errno);
+      written.outcome = systemError(errno);
       return written;
     }
   }
 }
 
-std::optional<Error> move(const std::string& from, const std::string& to) {
+Outcome move(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return std::nullopt;
+    return {};
   }
   if (errno != EINVAL && errno != ENOSYS) return systemError(errno);
   // The file system does not know RENAME_NOREPLACE: a hard link fails when `to` exists.
   if (::link(from.c_str(), to.c_str()) != 0) return systemError(errno);
   ::unlink(from.c_str());
-  return std::nullopt;
+  return {};
 }
 
 std::string join(std::string_view folder, std::string_view name) {

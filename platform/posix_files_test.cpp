@@ -9,38 +9,31 @@
 #include <string>
 
 #include "platform/files.h"
+#include "testing/files.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
 
 namespace fs = std::filesystem;
+using qevtest::readFile;
 
 class Files : public ::testing::Test {
  protected:
-  Files() {
-    std::string pattern = (fs::temp_directory_path() / "qev-files-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
-  }
-  ~Files() override { fs::remove_all(dir); }
-
-  std::string at(const std::string& name) const { return dir + "/" + name; }
+  std::string at(const std::string& name) const { return dir / name; }
 
   static void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   static std::span<const unsigned char> bytes(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
   }
 
-  std::string dir;
+  qevtest::TempDir dir;
 };
 
 TEST_F(Files, MakeFolderCreatesMissingParentsAndAcceptsAnExistingFolder) {
   for (const std::string& path : {at("a/b/c"), at("a/b/c"), at("a/b/c/"), at("x//y")}) {
     SCOPED_TRACE(path);
-    EXPECT_FALSE(makeFolder(path));
+    EXPECT_TRUE(makeFolder(path).ok());
     EXPECT_TRUE(fs::is_directory(path));
   }
 }
@@ -49,17 +42,17 @@ TEST_F(Files, MakeFolderFailsThroughAPlainFile) {
   put(at("plain"), "x");
   for (const std::string& path : {at("plain"), at("plain/sub")}) {
     SCOPED_TRACE(path);
-    auto error = makeFolder(path);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, "Not a directory");
+    auto made = makeFolder(path);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().description, "Not a directory");
   }
 }
 
 TEST_F(Files, WriteFileCreatesAndReplaces) {
-  EXPECT_FALSE(writeFile(at("f"), bytes("first, longer")));
-  EXPECT_EQ(read(at("f")), "first, longer");
-  EXPECT_FALSE(writeFile(at("f"), bytes("second")));
-  EXPECT_EQ(read(at("f")), "second");
+  EXPECT_TRUE(writeFile(at("f"), bytes("first, longer")).ok());
+  EXPECT_EQ(readFile(at("f")), "first, longer");
+  EXPECT_TRUE(writeFile(at("f"), bytes("second")).ok());
+  EXPECT_EQ(readFile(at("f")), "second");
 }
 
 TEST_F(Files, WriteFileFailureLeavesNoFile) {
@@ -76,54 +69,54 @@ TEST_F(Files, WriteFileFailureLeavesNoFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    auto error = writeFile(c.path, bytes("page"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, c.description);
+    auto written = writeFile(c.path, bytes("page"));
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(written.error().description, c.description);
     EXPECT_FALSE(fs::exists(fs::symlink_status(c.path)));
   }
-  EXPECT_EQ(read(at("plain")), "x");
+  EXPECT_EQ(readFile(at("plain")), "x");
 }
 
 TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
   put(at("p.jpg.part"), "another run's page");
   put(at("p.jpg.2.part"), "a third run's page");
   auto written = writeNew(at("p.jpg.part"), bytes("this run's page"));
-  ASSERT_FALSE(written.error);
+  ASSERT_TRUE(written.outcome.ok());
   EXPECT_EQ(written.path, at("p.jpg.3.part"));
-  EXPECT_EQ(read(at("p.jpg.part")), "another run's page");
-  EXPECT_EQ(read(at("p.jpg.2.part")), "a third run's page");
-  EXPECT_EQ(read(written.path), "this run's page");
+  EXPECT_EQ(readFile(at("p.jpg.part")), "another run's page");
+  EXPECT_EQ(readFile(at("p.jpg.2.part")), "a third run's page");
+  EXPECT_EQ(readFile(written.path), "this run's page");
 
   auto fresh = writeNew(at("q.jpg.part"), bytes("page"));
-  ASSERT_FALSE(fresh.error);
+  ASSERT_TRUE(fresh.outcome.ok());
   EXPECT_EQ(fresh.path, at("q.jpg.part"));
 
   auto failed = writeNew(at("missing/q.jpg.part"), bytes("page"));
-  ASSERT_TRUE(failed.error);
-  EXPECT_EQ(failed.error->description, "No such file or directory");
+  ASSERT_FALSE(failed.outcome.ok());
+  EXPECT_EQ(failed.outcome.error().description, "No such file or directory");
 }
 
 TEST_F(Files, MoveRenames) {
   put(at("from"), "page");
-  EXPECT_FALSE(move(at("from"), at("to")));
+  EXPECT_TRUE(move(at("from"), at("to")).ok());
   EXPECT_FALSE(fs::exists(at("from")));
-  EXPECT_EQ(read(at("to")), "page");
+  EXPECT_EQ(readFile(at("to")), "page");
 }
 
 TEST_F(Files, MoveNeverReplacesAnExistingFileAndKeepsBoth) {
   put(at("new.part"), "new page");
   put(at("old.jpg"), "old page");
-  auto error = move(at("new.part"), at("old.jpg"));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->description, "File exists");
-  EXPECT_EQ(read(at("old.jpg")), "old page");
-  EXPECT_EQ(read(at("new.part")), "new page");
+  auto moved = move(at("new.part"), at("old.jpg"));
+  ASSERT_FALSE(moved.ok());
+  EXPECT_EQ(moved.error().description, "File exists");
+  EXPECT_EQ(readFile(at("old.jpg")), "old page");
+  EXPECT_EQ(readFile(at("new.part")), "new page");
 }
 
 TEST_F(Files, MoveOfAMissingFileFails) {
-  auto error = move(at("missing"), at("to"));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->description, "No such file or directory");
+  auto moved = move(at("missing"), at("to"));
+  ASSERT_FALSE(moved.ok());
+  EXPECT_EQ(moved.error().description, "No such file or directory");
   EXPECT_FALSE(fs::exists(at("to")));
 }
 

@@ -7,8 +7,7 @@ namespace qev {
 
 std::string deliver(const std::string& path, const std::string& out, std::int64_t n) {
   std::string target = join(out, pageName(n));
-  if (move(path, target)) return path;
-  return target;
+  return move(path, target).ok() ? target : path;
 }
 
 }  // namespace qev

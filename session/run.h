@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "cli/dispatch.h"
 #include "discovery/lookup.h"
 #include "platform/run_loop.h"
 #include "platform/scanner.h"
+#include "session/request.h"
 
 namespace qev {
 

@@ -9,9 +9,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "cli/capture.h"
 #include "cli/names.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
@@ -22,27 +23,22 @@ namespace fs = std::filesystem;
 
 class ScanRoad : public ::testing::Test {
  protected:
-  ScanRoad() : saved(stamp) {
-    stamp = "20261210_001500";
-    std::string pattern = (fs::temp_directory_path() / "qev-run-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
-  }
-  ~ScanRoad() override {
-    stamp = saved;
-    fs::remove_all(dir);
-  }
+  ScanRoad() : saved(stamp) { stamp = "20261210_001500"; }
+  ~ScanRoad() override { stamp = saved; }
 
   std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request,
                          RunLoop::Clock::duration limit) {
-    return Capture::endOf([&] {
+    return qevtest::Capture::endOf([&] {
       runScan(loop, std::make_unique<fake::Browser>(loop, std::move(arrivals)), request,
               {.limit = limit, .slice = 50ms});
     });
   }
 
-  std::string saved, dir;
+  std::string saved;
+  qevtest::TempDir temp;
+  const std::string dir = temp.path();
   RunLoop loop;
-  Capture capture;
+  qevtest::Capture capture;
 };
 
 TEST_F(ScanRoad, FindsTheScannerAndScansWithIt) {

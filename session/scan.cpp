@@ -32,7 +32,9 @@ Scan::Scan(std::shared_ptr<Device> device, std::string out, std::string source, 
 }
 
 void Scan::begin() {
-  makeFolder(out);
+  // A folder that cannot be made is not reported here: the scanner's first page file then
+  // fails with the real cause, and the scan stops with it.
+  (void)makeFolder(out);
   device->requestOpenSession();
 }
 
@@ -64,7 +66,7 @@ void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& er
   }
   scanner.setTransferMode(fileTransfer);
   std::string folder = join(out, staging);
-  makeFolder(folder);
+  (void)makeFolder(folder);  // as in begin()
   scanner.setDownloadsFolder(folder);
   scanner.setDocumentName(documentName);
   scanner.setDocumentType(documentType);

@@ -7,39 +7,37 @@
 #include <fstream>
 #include <functional>
 
-#include "cli/capture.h"
 #include "cli/names.h"
-#include "platform/fake_scanner.h"
+#include "testing/capture.h"
+#include "testing/fake_scanner.h"
+#include "testing/files.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using qevtest::readFile;
 namespace fs = std::filesystem;
 
 class ScanSession : public ::testing::Test {
  protected:
   ScanSession() : saved(stamp) {
     stamp = "20261210_001500";
-    std::string pattern = (fs::temp_directory_path() / "qev-scan-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
     out = dir + "/out";
     device->nameText = "Office";
     device->units = {flatbedUnit, feederUnit};
     device->supported.add(100, 1200, 100);
   }
-  ~ScanSession() override {
-    stamp = saved;
-    fs::remove_all(dir);
-  }
+  ~ScanSession() override { stamp = saved; }
 
   // Begins a session and runs the loop until the session ends the process; returns the
   // status, or none when it did not end.
   std::optional<int> run(const std::string& source = "feeder", bool duplex = false,
                          std::int64_t dpi = 300) {
     Scan scan(device, out, source, duplex, dpi);
-    return Capture::endOf([&] {
+    return qevtest::Capture::endOf([&] {
       scan.begin();
       loop.runUntil(RunLoop::Clock::now() + 10s);
     });
@@ -61,15 +59,14 @@ class ScanSession : public ::testing::Test {
   static json error(const std::string& message) {
     return {{"event", "error"}, {"message", message}};
   }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
 
-  std::string saved, dir, out;
+  std::string saved;
+  qevtest::TempDir temp;
+  const std::string dir = temp.path();
+  std::string out;
   RunLoop loop;
   std::shared_ptr<fake::Device> device = std::make_shared<fake::Device>(loop);
-  Capture capture;
+  qevtest::Capture capture;
 };
 
 TEST_F(ScanSession, BeginCreatesTheFolderQuietlyAndAsksToOpen) {
@@ -190,8 +187,8 @@ TEST_F(ScanSession, PagesStayWhereTheirEventsSaidAfterAJam) {
   device->pages = 2;
   device->completeError = Error{"Document feeder jammed"};
   EXPECT_EQ(run(), 1);
-  EXPECT_EQ(read(target(1)), "page 1");
-  EXPECT_EQ(read(target(2)), "page 2");
+  EXPECT_EQ(readFile(target(1)), "page 1");
+  EXPECT_EQ(readFile(target(2)), "page 2");
 }
 
 TEST_F(ScanSession, SelectionConfiguresTheUnitItNamesInOrder) {
@@ -266,9 +263,9 @@ TEST_F(ScanSession, PageMoveNeverReplacesAnExistingFile) {
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(capture.events, (std::vector<json>{opened(), page(target(1), 1), page(target(2), 2),
                                                page(staged(3), 3), page(target(4), 4), done(4)}));
-  EXPECT_EQ(read(target(3)), "earlier");
-  EXPECT_EQ(read(staged(3)), "page 3");
-  EXPECT_EQ(read(target(4)), "page 4");
+  EXPECT_EQ(readFile(target(3)), "earlier");
+  EXPECT_EQ(readFile(staged(3)), "page 3");
+  EXPECT_EQ(readFile(target(4)), "page 4");
 }
 
 TEST_F(ScanSession, EveryFailedMoveIsStillAPage) {

@@ -27,7 +27,7 @@ PageDrawing testPage(std::int64_t n) {
 void simulate(const std::string& out, std::int64_t pages, Painter& painter, const Pause& pause) {
   // A folder that cannot be made is not reported here: writing the first page then fails
   // with the real cause.
-  makeFolder(out);
+  (void)makeFolder(out);
   const std::int64_t count = pageCount(pages);
   for (std::int64_t n = 1; n <= count; ++n) {
     auto jpeg = painter.paint(testPage(n));
@@ -36,11 +36,11 @@ void simulate(const std::string& out, std::int64_t pages, Painter& painter, cons
     const std::string path = join(out, pageName(n));
     // The partial file is always a new one: a leftover of another run of the same second is
     // never replaced, nor written to by two runs at once.
-    const auto [partial, error] = writeNew(path + ".part", *jpeg);
-    if (error) fail("Could not write a test page: " + error->description);
+    const auto [partial, written] = writeNew(path + ".part", *jpeg);
+    if (!written.ok()) fail("Could not write a test page: " + written.error().description);
     // A file of the final name (another run's page of the same second) is never replaced:
     // the page then stays under its partial name, and the event says so.
-    const bool moved = !move(partial, path);
+    const bool moved = move(partial, path).ok();
     emit({{"event", "page"}, {"file", moved ? path : partial}, {"n", n}});
     pause(pageGap);
   }

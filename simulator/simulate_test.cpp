@@ -13,20 +13,19 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "cli/end.h"
-#include "cli/event.h"
 #include "cli/names.h"
 #include "platform/files.h"
+#include "testing/capture.h"
+#include "testing/files.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-struct Ended {
-  int status;
-};
+using qevtest::names;
+using qevtest::readFile;
 
 // Paints "jpeg <text>" for every page, or nothing from page `failAt` on.
 class FakePainter : public Painter {
@@ -43,18 +42,7 @@ class FakePainter : public Painter {
 
 class Simulate : public ::testing::Test {
  protected:
-  Simulate() {
-    std::string pattern = (fs::temp_directory_path() / "qev-simulate-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
-    stamp = "20250103_140509";
-    setOutput([this](std::string_view l) { log.push_back(json::parse(l)); });
-    setEnd([](int status) { throw Ended{status}; });
-  }
-  ~Simulate() override {
-    setEnd(nullptr);
-    setOutput(nullptr);
-    fs::remove_all(dir);
-  }
+  Simulate() { stamp = "20250103_140509"; }
 
   // Runs the simulator to its end; every pause shows in the log as {"pause": milliseconds}.
   int run(const std::string& out, std::int64_t pages) {
@@ -63,36 +51,22 @@ class Simulate : public ::testing::Test {
           {{"pause", std::chrono::duration_cast<std::chrono::milliseconds>(length).count()}});
       if (onPause) onPause();
     };
-    try {
-      simulate(out, pages, painter, pause);
-    } catch (const Ended& e) {
-      return e.status;
-    }
-    ADD_FAILURE() << "simulate returned";
-    return -1;
+    auto status = qevtest::Capture::endOf([&] { simulate(out, pages, painter, pause); });
+    if (!status) ADD_FAILURE() << "simulate returned";
+    return status.value_or(-1);
   }
 
   std::string page(const std::string& out, int n) const { return join(out, pageName(n)); }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   static json pageEvent(const std::string& file, int n) {
     return {{"event", "page"}, {"file", file}, {"n", n}};
   }
   static json pause() { return {{"pause", 300}}; }
-  std::vector<std::string> names(const std::string& folder) const {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      found.push_back(entry.path().filename().string());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-  }
 
-  std::string dir;
+  qevtest::TempDir temp;
+  const std::string dir = temp.path();
   FakePainter painter;
-  std::vector<json> log;
+  qevtest::Capture capture;
+  std::vector<json>& log = capture.events;  // the events, with the pauses between them
   std::function<void()> onPause;
 };
 
@@ -109,7 +83,7 @@ TEST_F(Simulate, WritesEveryPageIntoANewFolderAndPausesAfterEach) {
   EXPECT_EQ(names(out), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg",
                                                   "QEV_20250103_140509_0002.jpg",
                                                   "QEV_20250103_140509_0003.jpg"}));
-  EXPECT_EQ(read(page(out, 2)), "jpeg Test page 2");
+  EXPECT_EQ(readFile(page(out, 2)), "jpeg Test page 2");
 }
 
 TEST(PageCount, IsHeldToOneTo200) {
@@ -157,8 +131,8 @@ TEST_F(Simulate, PageMoveNeverReplacesAnExistingFile) {
                                     pageEvent(page(dir, 3), 3),
                                     pause(),
                                     {{"event", "done"}, {"pages", 3}}}));
-  EXPECT_EQ(read(page(dir, 2)), "another run's page");
-  EXPECT_EQ(read(page(dir, 2) + ".part"), "jpeg Test page 2");
+  EXPECT_EQ(readFile(page(dir, 2)), "another run's page");
+  EXPECT_EQ(readFile(page(dir, 2) + ".part"), "jpeg Test page 2");
 }
 
 TEST_F(Simulate, PartialFileNeverReplacesAnotherRunsPartialFile) {
@@ -167,9 +141,9 @@ TEST_F(Simulate, PartialFileNeverReplacesAnotherRunsPartialFile) {
   std::ofstream(page(dir, 1) + ".part") << "second run's page";
   EXPECT_EQ(run(dir, 1), 0);
   EXPECT_EQ(log[0], pageEvent(dir + "/QEV_20250103_140509_0001.jpg.2.part", 1));
-  EXPECT_EQ(read(page(dir, 1)), "first run's page");
-  EXPECT_EQ(read(page(dir, 1) + ".part"), "second run's page");
-  EXPECT_EQ(read(dir + "/QEV_20250103_140509_0001.jpg.2.part"), "jpeg Test page 1");
+  EXPECT_EQ(readFile(page(dir, 1)), "first run's page");
+  EXPECT_EQ(readFile(page(dir, 1) + ".part"), "second run's page");
+  EXPECT_EQ(readFile(dir + "/QEV_20250103_140509_0001.jpg.2.part"), "jpeg Test page 1");
 }
 
 TEST_F(Simulate, AFolderThatCannotBeWrittenEndsTheRunWithTheCause) {

@@ -6,18 +6,16 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <thread>
 
-#include "tests/jpeg_info.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
-
-extern char** environ;
+#include "testing/jpeg.h"
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/spawn.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
@@ -41,31 +39,13 @@ class Scanner {
                                      std::string(QEV_SOURCE_DIR) + "/tests/escl_server.py",
                                      "--port", std::to_string(port)};
     args.insert(args.end(), flags.begin(), flags.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ) == 0) group = pid;
-    posix_spawnattr_destroy(&attributes);
-    if (running() && !qevtest::listening(port, 10)) stop();
+    server.start(args);
+    if (server.running() && !qevtest::listening(port, 10)) server.stop();
   }
-  ~Scanner() { stop(); }
-  Scanner(const Scanner&) = delete;
-  Scanner& operator=(const Scanner&) = delete;
-  bool running() const { return group > 0; }
-  void stop() {
-    if (group <= 0) return;
-    kill(-group, SIGKILL);  // also a server that has died already is reaped here
-    waitpid(group, nullptr, 0);
-    group = -1;
-  }
+  bool running() const { return server.running(); }
 
  private:
-  pid_t group = -1;
+  qevtest::Spawned server;
 };
 
 // SANE with sane-airscan alone, which knows the scanner by its address. Discovery is off: no

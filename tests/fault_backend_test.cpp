@@ -19,7 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "tests/run.h"
+#include "testing/files.h"
+#include "testing/run.h"
+#include "testing/spawn.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
@@ -34,13 +37,6 @@ std::string quoted(const std::string& s) {
   return q + "'";
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
 // Runs scanimage in `dir` against the backend with the configuration in tests/sane/fault-basic.
 Result scanimage(const std::vector<std::string>& args, const qevtest::TempDir& dir) {
   std::string command = "cd " + quoted(dir.path()) +
@@ -49,13 +45,13 @@ Result scanimage(const std::vector<std::string>& args, const qevtest::TempDir& d
   for (const auto& a : args) command += " " + quoted(a);
   command += " >" + quoted(dir / "stdout") + " 2>" + quoted(dir / "stderr");
   int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "stdout"),
-          slurp(dir / "stderr")};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, qevtest::readFile(dir / "stdout"),
+          qevtest::readFile(dir / "stderr")};
 }
 
 // "P5 10 4 65535" with the number of bytes after the header, from a PNM file.
 std::string pnmShape(const std::string& path) {
-  std::istringstream in(slurp(path));
+  std::istringstream in(qevtest::readFile(path));
   std::string magic, comment;
   int width = 0, height = 0, maxval = 0;
   in >> magic >> std::ws;
@@ -179,7 +175,7 @@ namespace {
 using namespace std::chrono_literals;
 
 std::vector<std::string> linesOf(const std::string& path) {
-  std::istringstream in(slurp(path));
+  std::istringstream in(qevtest::readFile(path));
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
@@ -223,22 +219,18 @@ class Scanimage {
     std::vector<std::string> argv = {"sh", "-c", "ulimit -c 0 && exec scanimage \"$@\"",
                                      "scanimage"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (auto& a : argv) pointers.push_back(a.data());
-    pointers.push_back(nullptr);
     std::vector<std::string> env = {"SANE_CONFIG_DIR=" + conf.path(),
                                     std::string("LD_LIBRARY_PATH=") + QEV_FAULT_BACKEND_DIR,
                                     std::string("PATH=") + std::getenv("PATH")};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto argp = qevtest::pointers(argv);
+    auto envp = qevtest::pointers(env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, "stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawnp(&pid, "sh", &actions, nullptr, pointers.data(), envp.data()) != 0) pid = -1;
+    if (posix_spawnp(&pid, "sh", &actions, nullptr, argp.data(), envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_GT(pid, 0) << "cannot start scanimage";
   }
@@ -308,7 +300,7 @@ std::string joined(const std::vector<std::string>& lines) {
 
 // The pixels of a PGM file after its header, or "" when it is not one.
 std::string grayPixels(const std::string& path) {
-  std::istringstream in(slurp(path));
+  std::istringstream in(qevtest::readFile(path));
   std::string magic, comment;
   int width = 0, height = 0, maxval = 0;
   in >> magic >> std::ws;
@@ -521,7 +513,7 @@ TEST(FaultBackend, BehavesAsRealBackendsDo) {
     Scanimage scan(args, conf, dir);
     EXPECT_EQ(scan.wait(), c.ended);
     EXPECT_GE(std::chrono::steady_clock::now() - start, c.least);
-    std::string err = slurp(dir / "stderr"), out = slurp(dir / "stdout");
+    std::string err = qevtest::readFile(dir / "stderr"), out = qevtest::readFile(dir / "stdout");
     EXPECT_NE(err.find(c.err), std::string::npos) << err;
     for (const auto& part : c.out)
       EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
@@ -548,7 +540,7 @@ TEST(FaultBackend, RecordsWhatTheFrontendAskedForInCallOrder) {
                   "--gamma", "1.5", "-x", "50", "-y", "150", "--batch=p%d.pnm"},
                  conf, dir);
   EXPECT_EQ(scan.wait(), exited(0));
-  EXPECT_EQ(slurp(conf.record()),
+  EXPECT_EQ(qevtest::readFile(conf.record()),
             "open\n"
             "source=adf (ADF)\n"
             "mode=Color\n"
@@ -589,7 +581,7 @@ TEST(FaultBackend, PrintedTextReachesBothStreamsAndAnyTypeIsListed) {
     qevtest::TempDir dir;
     Scanimage scan(c.args, conf, dir);
     EXPECT_EQ(scan.wait(), exited(0));
-    EXPECT_EQ(slurp(dir / "stdout"), c.out);
+    EXPECT_EQ(qevtest::readFile(dir / "stdout"), c.out);
     auto err = linesOf(dir / "stderr");
     EXPECT_EQ(std::count(err.begin(), err.end(), noise.substr(0, noise.size() - 1)), c.noises)
         << joined(err);
@@ -636,7 +628,7 @@ TEST(FaultBackend, CrashesEndTheFrontend) {
 
 // The signals whose handlers a process has installed, from /proc/PID/status.
 unsigned long long caught(pid_t pid) {
-  std::istringstream in(slurp("/proc/" + std::to_string(pid) + "/status"));
+  std::istringstream in(qevtest::readFile("/proc/" + std::to_string(pid) + "/status"));
   for (std::string line; std::getline(in, line);)
     if (line.rfind("SigCgt:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
   return 0;
@@ -760,7 +752,7 @@ TEST(FaultBackend, ReportsAndIgnoresEveryUnusableLine) {
   // The usable lines leave a device that scans a page of 4 × 2 and never crashes or hangs.
   EXPECT_EQ(scan.wait(), exited(0));
   EXPECT_EQ(pnmShape(dir / "page.pnm"), "P5 4 2 255 +8");
-  std::string err = slurp(dir / "stderr");
+  std::string err = qevtest::readFile(dir / "stderr");
   for (std::size_t i = 0; i < std::size(lines); ++i) {
     SCOPED_TRACE(lines[i].text);
     std::string report =

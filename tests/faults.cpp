@@ -1,11 +1,14 @@
 #include "tests/faults.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
-#include "tests/sane_setup.h"
+#include "testing/files.h"
+#include "testing/sane_setup.h"
 
 namespace qevtest {
 
@@ -19,8 +22,7 @@ std::vector<std::string> pagesIn(const std::string& folder) {
 }
 
 bool wholeJpeg(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string bytes = readFile(path);
   return bytes.size() > 4 && bytes.compare(0, 2, "\xff\xd8") == 0 &&
          bytes.compare(bytes.size() - 2, 2, "\xff\xd9") == 0;
 }
@@ -37,6 +39,8 @@ bool mayMount() {
 }
 
 Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes) {
+  std::filesystem::create_directories(mountPoint);
+  std::filesystem::create_directories(keep);
   Options options;
   options.through = {"unshare",
                      "-m",
@@ -52,6 +56,24 @@ Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long
                      mountPoint,
                      keep};
   return options;
+}
+
+void expectFailed(const Run& run, const std::string& message) {
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "error"}, {"message", message}}));
+}
+
+void plantHostileFolders(const TempDir& dir) {
+  std::filesystem::create_directories(dir / "target");
+  std::filesystem::create_directory_symlink(dir / "target", dir / "link");
+  std::ofstream(dir / "plain") << "not a folder";
+}
+
+void expectHostileFoldersKept(const TempDir& dir) {
+  EXPECT_EQ(pagesIn(dir / "target").size(), 1u);
+  EXPECT_EQ(readFile(dir / "plain"), "not a folder");
 }
 
 }  // namespace qevtest

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/run.h"
+#include "testing/run.h"
+#include "testing/temp_dir.h"
 
 namespace qevtest {
 
@@ -25,7 +26,27 @@ bool mayMount();
 
 // Options that run qev in a private mount namespace with a tmpfs of `bytes` mounted on
 // `mountPoint`; once qev has ended, the tmpfs's contents are copied to `keep`, where the
-// test can look at them (the mount goes away with the namespace).
+// test can look at them (the mount goes away with the namespace). Both folders are made
+// here. A run whose status is 99 could not mount the tmpfs.
 Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes);
+
+// The run failed as qev fails: status 1, nothing on standard error, and last the `error`
+// event with `message`. Fatal failures; callers wrap it in ASSERT_NO_FATAL_FAILURE.
+void expectFailed(const Run& run, const std::string& message);
+
+// An output folder a caller may pass, and what a run given it must do.
+struct HostilePath {
+  std::string name;
+  std::string out;      // as given on the command line
+  std::string message;  // empty: the page lands
+  std::string shown;    // the folder in the event, when not `out` itself
+};
+
+// Lays out in `dir` what hostile paths lead to: a folder `target`, a symbolic link `link` to
+// it and a plain file `plain`.
+void plantHostileFolders(const TempDir& dir);
+
+// After the runs: one page went through `link` into `target`, and `plain` is as it was.
+void expectHostileFoldersKept(const TempDir& dir);
 
 }  // namespace qevtest

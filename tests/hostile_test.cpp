@@ -7,9 +7,10 @@
 
 #include <algorithm>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 #include "tests/faults.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 

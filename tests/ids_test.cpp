@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/run.h"
-#include "tests/sane_setup.h"
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/run.h"
-#include "tests/sane_setup.h"
+#include "testing/run.h"
+#include "testing/sane_setup.h"
 
 namespace {
 

@@ -11,9 +11,10 @@
 #include <set>
 #include <thread>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 #include "tests/faults.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 
@@ -90,20 +91,13 @@ TEST(ScanFaults, AFullDiskStopsTheScanAndLeavesNoIncompletePage) {
   if (!qevtest::mayMount()) GTEST_SKIP() << "needs root and mount namespaces";
   SaneConfig config;
   TempDir dir;
-  fs::create_directories(dir / "disk");
-  fs::create_directories(dir / "kept");
   // Pages of about 320 KB: room for two or three.
   auto options = qevtest::onSmallDisk(dir / "disk", dir / "kept", 1024 * 1024);
   options.env = config.env();
   auto run = qevtest::qev({"scan", "--device", "test:0", "--out", dir / "disk/out", "--dpi", "100"},
                           options);
   ASSERT_NE(run.status, 99) << "could not mount the small disk";
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "");
-  ASSERT_FALSE(run.events.empty());
-  EXPECT_EQ(run.events.back(),
-            (nlohmann::json{{"event", "error"},
-                            {"message", "The scan stopped: No space left on device"}}));
+  ASSERT_NO_FATAL_FAILURE(qevtest::expectFailed(run, "The scan stopped: No space left on device"));
   std::string kept = dir / "kept/out";
   EXPECT_EQ(qevtest::pagesIn(kept).size(), run.events.size() - 2);
   for (const auto& name : qevtest::pagesIn(kept)) {
@@ -166,15 +160,8 @@ TEST(ScanFaults, TwoRunsInOneSecondKeepEveryPage) {
 TEST(ScanFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
   SaneConfig config;
   TempDir dir;
-  fs::create_directories(dir / "target");
-  fs::create_directory_symlink(dir / "target", dir / "link");
-  std::ofstream(dir / "plain") << "not a folder";
-  struct Case {
-    std::string name;
-    std::string out;      // as given on the command line
-    std::string message;  // empty: the page lands
-    std::string shown;    // the folder in the event, when not `out` itself
-  } cases[] = {
+  qevtest::plantHostileFolders(dir);
+  qevtest::HostilePath cases[] = {
       {"spaces and quotes", dir / " it's \"quoted\" ", "", ""},
       {"newline", dir / "new\nline", "", ""},
       {"leading dash", "-leading-dash", "", ""},
@@ -204,9 +191,7 @@ TEST(ScanFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
       EXPECT_EQ(run.events.back()["message"], c.message);
     }
   }
-  EXPECT_EQ(qevtest::pagesIn(dir / "target").size(), 1u);
-  std::ifstream plain(dir / "plain");
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(plain)), {}), "not a folder");
+  qevtest::expectHostileFoldersKept(dir);
 }
 
 // Scanners that report hostile names and pages of hostile sizes (the fault backend; odd

@@ -7,9 +7,11 @@
 #include <fstream>
 #include <regex>
 
-#include "tests/jpeg_info.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
+#include "testing/files.h"
+#include "testing/jpeg.h"
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
@@ -148,8 +150,7 @@ TEST(Scan, AFileLeftInTheStagingFolderIsNeverReplaced) {
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(qevtest::pageFiles(run).size(), 1u);
   EXPECT_TRUE(jpegInfo(qevtest::pageFiles(run)[0]));
-  std::ifstream kept(out / ".qev-incoming/qev-incoming-0001.jpg");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "left from before");
+  EXPECT_EQ(qevtest::readFile(out / ".qev-incoming/qev-incoming-0001.jpg"), "left from before");
 }
 
 }  // namespace

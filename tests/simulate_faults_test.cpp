@@ -11,9 +11,10 @@
 #include <set>
 #include <thread>
 
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 #include "tests/faults.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
 
 namespace {
 
@@ -46,18 +47,12 @@ TEST(SimulateFaults, AReaderThatGoesAwayAfterTheFirstLineLosesNoPage) {
 TEST(SimulateFaults, AFullDiskEndsTheRunAndLeavesNoPartialPage) {
   if (!qevtest::mayMount()) GTEST_SKIP() << "needs root and mount namespaces";
   TempDir dir;
-  std::filesystem::create_directories(dir / "disk");
-  std::filesystem::create_directories(dir / "kept");
   // Room for a page or two of about 30 KB, not for five.
   auto run = qevtest::qev({"simulate", "--out", dir / "disk/out", "--pages", "5"},
                           qevtest::onSmallDisk(dir / "disk", dir / "kept", 64 * 1024));
   ASSERT_NE(run.status, 99) << "could not mount the small disk";
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "");
-  ASSERT_FALSE(run.events.empty());
-  EXPECT_EQ(run.events.back(),
-            (nlohmann::json{{"event", "error"},
-                            {"message", "Could not write a test page: No space left on device"}}));
+  ASSERT_NO_FATAL_FAILURE(
+      qevtest::expectFailed(run, "Could not write a test page: No space left on device"));
   // Each page reported before the error is whole, where its event says.
   for (std::size_t i = 0; i + 1 < run.events.size(); ++i) {
     std::string file = run.events[i]["file"];
@@ -119,17 +114,10 @@ TEST(SimulateFaults, TwoRunsInOneSecondKeepEveryPage) {
 // ends with the one error that tells why.
 TEST(SimulateFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
   TempDir dir;
-  std::filesystem::create_directories(dir / "target");
-  std::filesystem::create_directory_symlink(dir / "target", dir / "link");
-  std::ofstream(dir / "plain") << "not a folder";
+  qevtest::plantHostileFolders(dir);
   std::string deep = dir.path();
   while (deep.size() < 5000) deep += "/" + std::string(200, 'd');
-  struct Case {
-    std::string name;
-    std::string out;      // as given on the command line
-    std::string message;  // empty: the page lands
-    std::string shown;    // the folder in the event, when not `out` itself
-  } cases[] = {
+  qevtest::HostilePath cases[] = {
       {"spaces", dir / "with  some spaces ", "", ""},
       {"quotes", dir / "it's \"quoted\"", "", ""},
       {"backslashes and slashes", dir / "back\\slash//twice/", "", dir / "back\\slash//twice"},
@@ -167,9 +155,7 @@ TEST(SimulateFaults, HostilePathsLandWhereTheEventSaysOrFailWithTheCause) {
       EXPECT_EQ(run.events[0]["message"], c.message);
     }
   }
-  EXPECT_EQ(qevtest::pagesIn(dir / "target").size(), 1u);
-  std::ifstream plain(dir / "plain");
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(plain)), {}), "not a folder");
+  qevtest::expectHostileFoldersKept(dir);
 }
 
 }  // namespace

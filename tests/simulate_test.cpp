@@ -10,18 +10,15 @@
 #include <regex>
 #include <set>
 
-#include "tests/run.h"
+#include "testing/files.h"
+#include "testing/run.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace std::chrono_literals;
-
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Width and height from the JPEG's frame header, or {0, 0} when the bytes are no JPEG that
 // starts and ends as one should.
@@ -74,7 +71,7 @@ TEST(Simulate, WritesDistinctJpegPagesIntoAFolderItCreates) {
 
   std::set<std::string> contents;
   for (int n = 0; n < 3; ++n) {
-    std::string bytes = read(run.events[n]["file"]);
+    std::string bytes = qevtest::readFile(run.events[n]["file"]);
     EXPECT_EQ(jpegSize(bytes), (std::pair{744, 1039}));
     contents.insert(bytes);
   }
@@ -136,8 +133,8 @@ TEST(Simulate, AnExistingPageFileKeepsItsContentAndTheNewPageStaysPartial) {
   std::string file = run.events[0]["file"];
   ASSERT_TRUE(file.ends_with("_0001.jpg.part")) << file;
   EXPECT_EQ(run.events[0]["n"], 1);
-  EXPECT_EQ(jpegSize(read(file)), (std::pair{744, 1039}));
-  EXPECT_EQ(read(file.substr(0, file.size() - 5)), "another run's page");
+  EXPECT_EQ(jpegSize(qevtest::readFile(file)), (std::pair{744, 1039}));
+  EXPECT_EQ(qevtest::readFile(file.substr(0, file.size() - 5)), "another run's page");
   EXPECT_EQ(run.events[1], (json{{"event", "done"}, {"pages", 1}}));
 }
 
@@ -151,7 +148,7 @@ TEST(Simulate, AFolderThatCannotBeWrittenEndsWithTheCause) {
   ASSERT_EQ(run.events.size(), 1u);
   EXPECT_EQ(run.events[0], (json{{"event", "error"},
                                  {"message", "Could not write a test page: Not a directory"}}));
-  EXPECT_EQ(read(dir / "plain"), "x");
+  EXPECT_EQ(qevtest::readFile(dir / "plain"), "x");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/run.h"
+#include "testing/run.h"
 
 namespace {
 

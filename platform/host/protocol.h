@@ -89,7 +89,7 @@ struct Message {
 
 std::vector<unsigned char> encode(const Message& message);
 // None when the bytes are not a message.
-std::optional<Message> decode(std::span<const unsigned char> bytes);
+[[nodiscard]] std::optional<Message> decode(std::span<const unsigned char> bytes);
 
 // Sends one message, with `fd` passed along when it is not -1. False when the other end is
 // gone. Safe from several threads at once: a packet goes out whole.
@@ -101,6 +101,6 @@ struct Received {
 };
 // Waits for the next message. None at the end of the stream, on an error, or when a packet
 // does not decode (any descriptor that came with it is closed).
-std::optional<Received> receive(int socket);
+[[nodiscard]] std::optional<Received> receive(int socket);
 
 }  // namespace qev::host

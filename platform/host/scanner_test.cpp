@@ -1,5 +1,7 @@
 // The SANE scanner service against SANE's own test backend, through the real run loop.
 
+#include "platform/scanner.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,72 +10,22 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
-
-#include <cstdio>
 
 #include "platform/run_loop.h"
-#include "platform/scanner.h"
-#include "tests/jpeg_info.h"
+#include "testing/files.h"
+#include "testing/jpeg.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 
 namespace qev {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, std::string> baseConfig = {
-    {"number_of_devices", "2"},
-    {"mode", "Gray"},
-    {"depth", "8"},
-    {"hand-scanner", "false"},
-    {"three-pass", "false"},
-    {"three-pass-order", "RGB"},
-    {"resolution_min", "1.0"},
-    {"resolution_max", "1200.0"},
-    {"resolution_quant", "1.0"},
-    {"resolution", "50.0"},
-    {"test-picture", "\"Color pattern\""},
-    {"read-status-code", "\"Default\""},
-    {"ppl-loss", "0"},
-    {"geometry_min", "0.0"},
-    {"geometry_max", "200.0"},
-    {"geometry_quant", "1.0"},
-    {"br_x", "80.0"},
-    {"br_y", "100.0"},
-};
-
-// A folder for SANE's configuration. The driver host reads SANE_CONFIG_DIR when it starts,
-// which is whenever a browser starts, so each test writes its own.
-const fs::path& configFolder() {
-  static const fs::path folder = [] {
-    char name[] = "/tmp/qev-sane-XXXXXX";
-    fs::path made = mkdtemp(name);
-    std::ofstream(made / "dll.conf") << "test\n";
-    return made;
-  }();
-  return folder;
-}
-
-void configure(const std::map<std::string, std::string>& changes = {}) {
-  auto all = baseConfig;
-  for (const auto& [k, v] : changes) all[k] = v;
-  std::ofstream conf(configFolder() / "test.conf");
-  for (const auto& [k, v] : all) conf << k << " " << v << "\n";
-  setenv("SANE_CONFIG_DIR", configFolder().c_str(), 1);
-}
-
-// Our fault backend instead, with `devices` as its fault.conf.
-void configureFault(const std::string& devices) {
-  static const fs::path folder = [] {
-    char name[] = "/tmp/qev-fault-XXXXXX";
-    fs::path made = mkdtemp(name);
-    std::ofstream(made / "dll.conf") << "fault\n";
-    return made;
-  }();
-  std::ofstream(folder / "fault.conf") << devices;
-  setenv("SANE_CONFIG_DIR", folder.c_str(), 1);
-  setenv("LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR, 1);
+// Points SANE at a configuration folder. The driver host reads the environment when it
+// starts, which is whenever a browser starts, so each test sets its own.
+void use(const std::map<std::string, std::string>& env) {
+  for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
 }
 
 // Records every callback as a line of text, and stops the loop at the end of each request.
@@ -119,52 +71,28 @@ class Recorder : public BrowserDelegate, public DeviceDelegate {
   }
 };
 
-struct Image {
-  int width = 0, height = 0, components = 0;
-  std::vector<unsigned char> pixels;
-};
+using Image = std::optional<qevtest::Decoded>;
 
-Image decode(const std::string& path) {
-  Image image;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return image;
-  jpeg_decompress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_decompress(&info);
-  jpeg_stdio_src(&info, file);
-  jpeg_read_header(&info, TRUE);
-  jpeg_start_decompress(&info);
-  image.width = static_cast<int>(info.output_width);
-  image.height = static_cast<int>(info.output_height);
-  image.components = info.output_components;
-  std::size_t stride = static_cast<std::size_t>(image.width) * image.components;
-  image.pixels.resize(stride * image.height);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = image.pixels.data() + info.output_scanline * stride;
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  std::fclose(file);
-  return image;
-}
-
-// The mean difference of two images of one shape, per sample; 255 when the shapes differ.
+// The mean difference of two images of one shape, per sample; 255 when the shapes differ or
+// either is missing.
 double difference(const Image& a, const Image& b) {
-  if (a.width != b.width || a.height != b.height || a.components != b.components ||
-      a.pixels.empty()) {
+  if (!a || !b || a->width != b->width || a->height != b->height ||
+      a->components != b->components || a->rgb.empty()) {
     return 255;
   }
   double sum = 0;
-  for (std::size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(a.pixels[i] - b.pixels[i]);
-  return sum / static_cast<double>(a.pixels.size());
+  for (std::size_t i = 0; i < a->rgb.size(); ++i) sum += std::abs(a->rgb[i] - b->rgb[i]);
+  return sum / static_cast<double>(a->rgb.size());
 }
 
 class SaneScanner : public testing::Test {
  protected:
-  void start(const std::map<std::string, std::string>& changes = {}) {
-    configure(changes);
+  // SANE's test backend with `changes` to the repository's configuration, in gray unless
+  // they say otherwise.
+  void start(std::map<std::string, std::string> changes = {}) {
+    changes.emplace("mode", "Gray");
+    config.emplace(changes);
+    use(config->env());
     browse();
   }
 
@@ -209,10 +137,9 @@ class SaneScanner : public testing::Test {
     fs::remove_all(folder);
   }
 
-  fs::path folder = [] {
-    char name[] = "/tmp/qev-pages-XXXXXX";
-    return fs::path(mkdtemp(name));
-  }();
+  std::optional<qevtest::SaneConfig> config;
+  qevtest::TempDir pages;
+  fs::path folder = pages.path();
   RunLoop loop;
   Recorder recorder{loop};
   std::unique_ptr<DeviceBrowser> browser;
@@ -302,7 +229,7 @@ TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
   auto picture = [&](const std::map<std::string, std::string>& config, int pixels, int depth) {
     start(config);
     EXPECT_EQ(scan(flatbedUnit, 50, pixels, depth), "complete");
-    Image image = recorder.pages.empty() ? Image{} : decode(recorder.pages[0]);
+    Image image = recorder.pages.empty() ? Image{} : qevtest::decodeFile(recorder.pages[0]);
     TearDown();
     recorder.pages.clear();
     fs::create_directories(folder);
@@ -319,9 +246,10 @@ TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
   EXPECT_LT(difference(picture(grid, 1, 16), picture(grid, 1, 8)), 2);
   EXPECT_GT(difference(picture(grid, 1, 8), gray), 20);  // the pictures do differ
   Image lineart = picture({}, 0, 8);
+  ASSERT_TRUE(lineart);
   std::size_t between = 0;
-  for (unsigned char v : lineart.pixels) between += v > 40 && v < 215;
-  EXPECT_LT(between, lineart.pixels.size() / 50);  // black and white, but for JPEG's fringes
+  for (unsigned char v : lineart->rgb) between += v > 40 && v < 215;
+  EXPECT_LT(between, lineart->rgb.size() / 50);  // black and white, but for JPEG's fringes
 }
 
 TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsText) {
@@ -336,8 +264,10 @@ TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsText) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
-    configureFault(std::string("[device]\nname = feeder\ntype = sheetfed scanner\nsize = 40 30\n") +
-                   "pages = 3\nfail = 1 read " + c.status + "\n");
+    qevtest::FaultConfig faults(
+        std::string("[device]\nname = feeder\ntype = sheetfed scanner\nsize = 40 30\n") +
+        "pages = 3\nfail = 1 read " + c.status + "\n");
+    use(faults.env());
     browse(1);
     EXPECT_EQ(scan(feederUnit, 50), std::string("complete: ") + c.text);
     EXPECT_TRUE(recorder.pages.empty());
@@ -353,8 +283,7 @@ TEST_F(SaneScanner, PageFilesNeverReplaceAnExistingFile) {
   EXPECT_EQ(scan(flatbedUnit, 50), "complete");
   ASSERT_EQ(recorder.pages.size(), 1u);
   EXPECT_EQ(recorder.pages[0], (folder / "qev-incoming-0002.jpg").string());
-  std::ifstream mine(folder / "qev-incoming-0001.jpg");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(mine), {}), "mine");
+  EXPECT_EQ(qevtest::readFile(folder / "qev-incoming-0001.jpg"), "mine");
 }
 
 TEST_F(SaneScanner, AMissingFolderCompletesWithTheSystemsText) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/temp_dir.h"
+
 namespace qev {
 namespace {
 
@@ -20,12 +22,7 @@ namespace fs = std::filesystem;
 
 class Identity : public ::testing::Test {
  protected:
-  Identity() {
-    std::string pattern = (fs::temp_directory_path() / "qev-sysfs-XXXXXX").string();
-    root = mkdtemp(pattern.data());
-    fs::create_directories(root + "/bus/usb/devices");
-  }
-  ~Identity() override { fs::remove_all(root); }
+  Identity() { fs::create_directories(root + "/bus/usb/devices"); }
 
   static void put(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -76,7 +73,8 @@ class Identity : public ::testing::Test {
     return Identities(root).uuid(name);
   }
 
-  std::string root;
+  qevtest::TempDir temp;
+  const std::string root = temp.path();
 };
 
 constexpr char bus1[] = "pci0000:00/0000:00:14.0/usb1";

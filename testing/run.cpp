@@ -1,4 +1,4 @@
-#include "tests/run.h"
+#include "testing/run.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,31 +12,11 @@
 #include <filesystem>
 #include <fstream>
 
-extern char** environ;
+#include "testing/spawn.h"
 
 namespace qevtest {
 
 namespace {
-
-std::vector<std::string> environment(const std::map<std::string, std::string>& extra) {
-  std::map<std::string, std::string> all;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    auto eq = entry.find('=');
-    if (eq != std::string::npos) all[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  for (const auto& [key, value] : extra) all[key] = value;
-  std::vector<std::string> out;
-  for (const auto& [key, value] : all) out.push_back(key + "=" + value);
-  return out;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-  std::vector<char*> out;
-  for (auto& t : texts) out.push_back(t.data());
-  out.push_back(nullptr);
-  return out;
-}
 
 // Appends the lines of one run to events/<test>-<pid>.jsonl under the build folder, where
 // the events.schema test checks every line that the end-to-end tests saw.
@@ -165,18 +145,6 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
     }
   }
   return run;
-}
-
-TempDir::TempDir() {
-  std::string base = std::string(QEV_BUILD_DIR) + "/tmp";
-  std::filesystem::create_directories(base);
-  std::string pattern = base + "/qev-XXXXXX";
-  dir = mkdtemp(pattern.data());
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace qevtest

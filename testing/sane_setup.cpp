@@ -1,15 +1,11 @@
-#include "tests/sane_setup.h"
+#include "testing/sane_setup.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,8 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace qevtest {
 
@@ -64,11 +58,8 @@ FaultConfig::FaultConfig(const std::string& conf) {
   std::ofstream(dir / "fault.conf") << conf;
 }
 
-Options FaultConfig::options(std::chrono::seconds timeout) const {
-  Options o;
-  o.env = {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
-  o.timeout = timeout;
-  return o;
+std::map<std::string, std::string> FaultConfig::env() const {
+  return {{"SANE_CONFIG_DIR", dir.path()}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}};
 }
 
 bool listening(int port, double seconds) {
@@ -89,42 +80,9 @@ bool listening(int port, double seconds) {
 
 Saned::Saned(const SaneConfig& config) {
   config.write("saned.conf", "127.0.0.1\n");
-  std::vector<std::string> args = {"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "SANE_CONFIG_DIR=", 16) != 0) env.emplace_back(*e);
-  }
-  env.push_back("SANE_CONFIG_DIR=" + config.path());
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, "saned", &actions, &attributes, argv.data(), envp.data()) == 0) {
-    group = pid;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  // Killing the group ends saned and the children it forked for connections.
+  server.start({"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"}, config.env(), true);
   if (running() && !listening(6566, 5)) stop();
-}
-
-Saned::~Saned() { stop(); }
-
-void Saned::stop() {
-  if (group <= 0) return;
-  kill(-group, SIGKILL);  // saned and the children it forked for connections
-  waitpid(group, nullptr, 0);
-  group = -1;
 }
 
 std::vector<std::string> pageFiles(const Run& run) {
@@ -133,16 +91,6 @@ std::vector<std::string> pageFiles(const Run& run) {
     if (e.value("event", "") == "page") files.push_back(e.value("file", ""));
   }
   return files;
-}
-
-std::vector<std::string> names(const std::string& folder) {
-  std::vector<std::string> out;
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-    out.push_back(entry.path().filename().string());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
 }
 
 }  // namespace qevtest
