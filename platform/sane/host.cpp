@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
     }
     auto& core = cores[m.device];
     if (!core) {
-      if (m.kind != host::Kind::open) continue;  // nothing to act on
+      // A device never opened has nothing to close.
+      if (m.kind == host::Kind::close) link.send(host::Kind::closed, m.device);
+      if (m.kind != host::Kind::open) continue;  // nothing else to act on
       m.info.name = m.device;
       core = std::make_shared<DeviceCore>(m.info, link, *worker);
     }
