@@ -11,7 +11,7 @@ std::string identifier(const Device& scanner) {
 
 Event describe(const Device& scanner) {
   auto units = scanner.availableUnitTypes();
-  auto offers = [&](unsigned type) {
+  auto offers = [&](UnitType type) {
     return std::find(units.begin(), units.end(), type) != units.end();
   };
   return {

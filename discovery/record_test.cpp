@@ -12,14 +12,14 @@ TEST(Record, IdentifierAndRecordFollowWhatTheScannerReports) {
   struct {
     const char* name;
     Texts uuid, deviceName, transport;
-    std::vector<unsigned> units;
+    std::vector<UnitType> units;
     Event record;
   } cases[] = {
       {"uuid and name",
        "5A1E-01",
        "Office",
        "usb",
-       {0, 3},
+       {flatbedUnit, feederUnit},
        {{"event", "device"},
         {"id", "5A1E-01"},
         {"name", "Office"},
@@ -30,7 +30,7 @@ TEST(Record, IdentifierAndRecordFollowWhatTheScannerReports) {
        "",
        "Office",
        "net",
-       {3},
+       {feederUnit},
        {{"event", "device"},
         {"id", ""},
         {"name", "Office"},
@@ -41,7 +41,7 @@ TEST(Record, IdentifierAndRecordFollowWhatTheScannerReports) {
        std::nullopt,
        "Office",
        std::nullopt,
-       {0},
+       {flatbedUnit},
        {{"event", "device"},
         {"id", "Office"},
         {"name", "Office"},
@@ -63,7 +63,7 @@ TEST(Record, IdentifierAndRecordFollowWhatTheScannerReports) {
        std::nullopt,
        "",
        "",
-       {7, 1},
+       {UnitType{7}, UnitType{1}},
        {{"event", "device"},
         {"id", ""},
         {"name", ""},
@@ -90,7 +90,7 @@ TEST(Record, IsReadAfreshAtEachCall) {
   scanner.nameText = "Before";
   EXPECT_EQ(identifier(scanner), "Before");
   scanner.nameText = "After";
-  scanner.units = {3};
+  scanner.units = {feederUnit};
   Event record = describe(scanner);
   EXPECT_EQ(record[1].second, Value("After"));
   EXPECT_EQ(record[4].second, Value(true));

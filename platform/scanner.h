@@ -32,10 +32,13 @@ class RunLoop;
 inline constexpr unsigned browsedDeviceTypes = 0x702;
 
 // Functional unit types, as scanners report them in their list of available units.
-inline constexpr unsigned flatbedUnit = 0;
-inline constexpr unsigned feederUnit = 3;
+enum class UnitType : unsigned { flatbed = 0, feeder = 3 };
+inline constexpr UnitType flatbedUnit = UnitType::flatbed;
+inline constexpr UnitType feederUnit = UnitType::feeder;
 
-inline constexpr int rgbPixels = 2;     // pixel data type: RGB colour
+// Pixel data types.
+enum class PixelType : int { blackAndWhite = 0, gray = 1, rgb = 2 };
+inline constexpr PixelType rgbPixels = PixelType::rgb;
 inline constexpr int bitDepth8 = 8;     // bits per sample
 inline constexpr int fileTransfer = 0;  // transfer mode: each page is written as a file
 
@@ -57,12 +60,12 @@ class Unit {
  public:
   virtual ~Unit() = default;
 
-  virtual unsigned type() const = 0;  // flatbedUnit or feederUnit
+  virtual UnitType type() const = 0;  // flatbedUnit or feederUnit
 
   virtual Resolutions supportedResolutions() const = 0;
   virtual Resolutions preferredResolutions() const = 0;
   virtual void setResolution(std::int64_t dpi) = 0;
-  virtual void setPixelDataType(int type) = 0;
+  virtual void setPixelDataType(PixelType type) = 0;
   virtual void setBitDepth(int depth) = 0;
 
   // Document feeders only.
@@ -104,12 +107,12 @@ class Device {
   virtual std::optional<std::string> uuid() const = 0;
   virtual std::optional<std::string> name() const = 0;
   virtual std::optional<std::string> transport() const = 0;
-  virtual std::vector<unsigned> availableUnitTypes() const = 0;
+  virtual std::vector<UnitType> availableUnitTypes() const = 0;
 
   virtual void setDelegate(DeviceDelegate* delegate) = 0;
 
   virtual void requestOpenSession() = 0;
-  virtual void requestSelectUnit(unsigned type) = 0;
+  virtual void requestSelectUnit(UnitType type) = 0;
   virtual void setTransferMode(int mode) = 0;
   virtual void setDownloadsFolder(const std::string& path) = 0;
   virtual void setDocumentName(const std::string& name) = 0;

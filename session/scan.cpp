@@ -42,7 +42,7 @@ void Scan::didOpen(Device& scanner, const std::optional<Error>& error) {
   if (error) fail("The scanner did not open: " + error->description);
   emit({{"event", "opened"}, {"name", scanner.name().value_or("Scanner")}});
   const bool flatbed = sameText(source, "flatbed");
-  const unsigned type = flatbed ? flatbedUnit : feederUnit;
+  const UnitType type = flatbed ? flatbedUnit : feederUnit;
   auto units = device->availableUnitTypes();
   if (std::find(units.begin(), units.end(), type) == units.end()) {
     fail(flatbed ? "This scanner has no flatbed." : "This scanner has no document feeder.");

@@ -202,7 +202,7 @@ TEST_F(ScanSession, SelectionConfiguresTheUnitItNamesInOrder) {
     const char* name;
     std::string source;
     bool duplex, supportsDuplex;
-    std::optional<unsigned> selects;
+    std::optional<UnitType> selects;
     std::vector<std::string> unitCalls;
   } cases[] = {
       {"flatbed: whole glass, no duplex",

@@ -30,12 +30,12 @@ class Device;
 
 class Unit : public qev::Unit {
  public:
-  Unit(Device& device, unsigned kind) : device(device), kind(kind) {}
-  unsigned type() const override { return kind; }
+  Unit(Device& device, UnitType kind) : device(device), kind(kind) {}
+  UnitType type() const override { return kind; }
   Resolutions supportedResolutions() const override;
   Resolutions preferredResolutions() const override;
   void setResolution(std::int64_t dpi) override;
-  void setPixelDataType(int type) override;
+  void setPixelDataType(PixelType type) override;
   void setBitDepth(int depth) override;
   bool supportsDuplexScanning() const override;
   void setDuplexScanningEnabled(bool enabled) override;
@@ -44,7 +44,7 @@ class Unit : public qev::Unit {
 
  private:
   Device& device;
-  unsigned kind;
+  UnitType kind;
 };
 
 // When the device reports its removal instead of going on.
@@ -57,14 +57,14 @@ class Device : public qev::Device {
   // What the device reports.
   bool scanner = true;
   std::optional<std::string> uuidText, nameText, transportText;
-  std::vector<unsigned> units;
+  std::vector<UnitType> units;
   Resolutions supported, preferred;
   bool duplex = false;
   Size size{215.9, 297.2};
 
   // How it answers.
   std::optional<Error> openError, selectError, completeError;
-  std::optional<unsigned>
+  std::optional<UnitType>
       selects;    // the kind of unit the select callback names; default: the one asked for
   int pages = 0;  // pages written and reported after requestScan
   Removal removal = Removal::never;
@@ -80,7 +80,7 @@ class Device : public qev::Device {
   std::optional<std::string> uuid() const override { return uuidText; }
   std::optional<std::string> name() const override { return nameText; }
   std::optional<std::string> transport() const override { return transportText; }
-  std::vector<unsigned> availableUnitTypes() const override { return units; }
+  std::vector<UnitType> availableUnitTypes() const override { return units; }
 
   void setDelegate(DeviceDelegate* d) override {
     calls.push_back("setDelegate");
@@ -93,8 +93,8 @@ class Device : public qev::Device {
     loop.post([this] { delegate->didOpen(*this, openError); });
   }
 
-  void requestSelectUnit(unsigned type) override {
-    calls.push_back("requestSelectUnit " + std::to_string(type));
+  void requestSelectUnit(UnitType type) override {
+    calls.push_back("requestSelectUnit " + std::to_string(static_cast<unsigned>(type)));
     if (removal == Removal::whenSelecting) return removeLater();
     Unit& unit = selects.value_or(type) == flatbedUnit ? flatbed : feeder;
     loop.post([this, &unit] { delegate->didSelect(*this, unit, selectError); });
@@ -155,7 +155,9 @@ class Device : public qev::Device {
 inline Resolutions Unit::supportedResolutions() const { return device.supported; }
 inline Resolutions Unit::preferredResolutions() const { return device.preferred; }
 inline void Unit::setResolution(std::int64_t dpi) { device.record("setResolution", dpi); }
-inline void Unit::setPixelDataType(int type) { device.record("setPixelDataType", type); }
+inline void Unit::setPixelDataType(PixelType type) {
+  device.record("setPixelDataType", static_cast<int>(type));
+}
 inline void Unit::setBitDepth(int depth) { device.record("setBitDepth", depth); }
 inline bool Unit::supportsDuplexScanning() const {
   device.record("supportsDuplexScanning");

@@ -32,9 +32,9 @@ class Writer {
     flag(e.has_value());
     if (e) text(e->description);
   }
-  void units(const std::vector<unsigned>& list) {
+  void units(const std::vector<UnitType>& list) {
     number(static_cast<std::int64_t>(list.size()));
-    for (unsigned u : list) number(u);
+    for (UnitType u : list) number(static_cast<std::int64_t>(u));
   }
   void resolutions(const Resolutions& set) {
     number(static_cast<std::int64_t>(set.parts().size()));
@@ -83,11 +83,11 @@ class Reader {
     if (!flag()) return std::nullopt;
     return Error{text()};
   }
-  std::vector<unsigned> units() {
+  std::vector<UnitType> units() {
     auto n = static_cast<std::uint64_t>(number());
-    std::vector<unsigned> list;
+    std::vector<UnitType> list;
     if (n > maxItems) ok = false;
-    for (std::uint64_t i = 0; ok && i < n; ++i) list.push_back(static_cast<unsigned>(number()));
+    for (std::uint64_t i = 0; ok && i < n; ++i) list.push_back(static_cast<UnitType>(number()));
     return list;
   }
   Resolutions resolutions() {
@@ -115,12 +115,12 @@ std::vector<unsigned char> encode(const Message& m) {
   w.number(static_cast<std::int64_t>(m.kind));
   w.text(m.device);
   w.flag(m.probe);
-  w.number(m.unit);
+  w.number(static_cast<std::int64_t>(m.unit));
 
-  w.number(m.job.unit);
+  w.number(static_cast<std::int64_t>(m.job.unit));
   w.flag(m.job.dpi.has_value());
   w.number(m.job.dpi.value_or(0));
-  w.number(m.job.pixelType);
+  w.number(static_cast<std::int64_t>(m.job.pixelType));
   w.number(m.job.depth);
   w.flag(m.job.duplex);
   w.flag(m.job.area.has_value());
@@ -135,7 +135,7 @@ std::vector<unsigned char> encode(const Message& m) {
   w.text(m.info.uuid.value_or(""));
   w.units(m.info.units);
 
-  w.number(m.unitInfo.type);
+  w.number(static_cast<std::int64_t>(m.unitInfo.type));
   w.resolutions(m.unitInfo.supported);
   w.resolutions(m.unitInfo.preferred);
   w.flag(m.unitInfo.duplex);
@@ -155,13 +155,13 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.kind = static_cast<Kind>(kind);
   m.device = r.text();
   m.probe = r.flag();
-  m.unit = static_cast<unsigned>(r.number());
+  m.unit = static_cast<UnitType>(r.number());
 
-  m.job.unit = static_cast<unsigned>(r.number());
+  m.job.unit = static_cast<UnitType>(r.number());
   bool hasDpi = r.flag();
   std::int64_t dpi = r.number();
   if (hasDpi) m.job.dpi = dpi;
-  m.job.pixelType = static_cast<int>(r.number());
+  m.job.pixelType = static_cast<PixelType>(r.number());
   m.job.depth = static_cast<int>(r.number());
   m.job.duplex = r.flag();
   bool hasArea = r.flag();
@@ -181,7 +181,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   if (hasUuid) m.info.uuid = std::move(uuid);
   m.info.units = r.units();
 
-  m.unitInfo.type = static_cast<unsigned>(r.number());
+  m.unitInfo.type = static_cast<UnitType>(r.number());
   m.unitInfo.supported = r.resolutions();
   m.unitInfo.preferred = r.resolutions();
   m.unitInfo.duplex = r.flag();

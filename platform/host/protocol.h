@@ -53,12 +53,12 @@ struct DeviceInfo {
   std::string model;
   std::string type;                 // "flatbed scanner", "virtual device" …
   std::optional<std::string> uuid;  // a stable identity, where one can be derived
-  std::vector<unsigned> units;      // functional unit types
+  std::vector<UnitType> units;
 };
 
 // What a unit offers, read when it is selected.
 struct UnitInfo {
-  unsigned type = flatbedUnit;
+  UnitType type = flatbedUnit;
   Resolutions supported;
   Resolutions preferred;
   bool duplex = false;
@@ -67,9 +67,9 @@ struct UnitInfo {
 
 // Everything a scan needs, from the session's settings.
 struct ScanJob {
-  unsigned unit = flatbedUnit;
+  UnitType unit = flatbedUnit;
   std::optional<std::int64_t> dpi;
-  int pixelType = rgbPixels;
+  PixelType pixelType = rgbPixels;
   int depth = bitDepth8;
   bool duplex = false;
   std::optional<Area> area;  // flatbeds; a feeder scans its whole range
@@ -79,7 +79,7 @@ struct Message {
   Kind kind = Kind::browse;
   std::string device;
   bool probe = false;
-  unsigned unit = flatbedUnit;
+  UnitType unit = flatbedUnit;
   ScanJob job;
   DeviceInfo info;
   UnitInfo unitInfo;

@@ -17,7 +17,7 @@ Message full() {
   m.unit = feederUnit;
   m.job = {.unit = feederUnit,
            .dpi = 600,
-           .pixelType = 1,
+           .pixelType = PixelType::gray,
            .depth = 16,
            .duplex = true,
            .area = Area{1.5, 2, 215.9, 297}};
@@ -26,7 +26,7 @@ Message full() {
             .model = "LiDE",
             .type = "t",
             .uuid = "genesys:usb:04a9:1909@0000:00:14.0/1.4",
-            .units = {0, 3}};
+            .units = {flatbedUnit, feederUnit}};
   m.unitInfo.type = feederUnit;
   m.unitInfo.supported.add(50, 600, 50);
   m.unitInfo.preferred.add(300);

@@ -37,11 +37,11 @@ class HostUnit final : public Unit {
   host::UnitInfo info;
   host::ScanJob wanted;
 
-  unsigned type() const override { return info.type; }
+  UnitType type() const override { return info.type; }
   Resolutions supportedResolutions() const override { return info.supported; }
   Resolutions preferredResolutions() const override { return info.preferred; }
   void setResolution(std::int64_t dpi) override { wanted.dpi = dpi; }
-  void setPixelDataType(int type) override { wanted.pixelType = type; }
+  void setPixelDataType(PixelType type) override { wanted.pixelType = type; }
   void setBitDepth(int depth) override { wanted.depth = depth; }
   bool supportsDuplexScanning() const override { return info.duplex; }
   void setDuplexScanningEnabled(bool enabled) override { wanted.duplex = enabled; }
@@ -60,11 +60,11 @@ class HostDevice final : public Device {
   }
   std::optional<std::string> name() const override { return nameOf(info); }
   std::optional<std::string> transport() const override { return transportOf(info); }
-  std::vector<unsigned> availableUnitTypes() const override { return info.units; }
+  std::vector<UnitType> availableUnitTypes() const override { return info.units; }
 
   void setDelegate(DeviceDelegate* d) override { delegate = d; }
   void requestOpenSession() override;
-  void requestSelectUnit(unsigned type) override;
+  void requestSelectUnit(UnitType type) override;
   // Pages always come as files.
   void setTransferMode(int) override {}
   void setDownloadsFolder(const std::string& path) override { folder = path; }
@@ -89,7 +89,7 @@ class HostDevice final : public Device {
 
   std::shared_ptr<Service> service;
   DeviceDelegate* delegate = nullptr;
-  std::map<unsigned, std::unique_ptr<HostUnit>> units;
+  std::map<UnitType, std::unique_ptr<HostUnit>> units;
   HostUnit* current = nullptr;
   std::string folder;
   std::string document = "scan";
@@ -171,7 +171,7 @@ void HostDevice::requestOpenSession() {
   }
 }
 
-void HostDevice::requestSelectUnit(unsigned type) {
+void HostDevice::requestSelectUnit(UnitType type) {
   send({.kind = host::Kind::select, .unit = type});
 }
 

@@ -110,7 +110,7 @@ class SaneScanner : public testing::Test {
   }
 
   // Opens and selects `type`, sets `dpi` and the whole glass, and scans into the folder.
-  std::string scan(unsigned type, std::int64_t dpi, int pixels = rgbPixels, int depth = 8) {
+  std::string scan(UnitType type, std::int64_t dpi, PixelType pixels = rgbPixels, int depth = 8) {
     device->requestOpenSession();
     EXPECT_EQ(recorder.wait(), "open");
     device->requestSelectUnit(type);
@@ -151,7 +151,7 @@ TEST_F(SaneScanner, ReportsTheTestScannersWithBothUnits) {
   for (const auto& d : recorder.devices) {
     EXPECT_EQ(d->name(), "Noname frontend-tester");
     EXPECT_EQ(d->transport(), "virtual");
-    EXPECT_EQ(d->availableUnitTypes(), (std::vector<unsigned>{flatbedUnit, feederUnit}));
+    EXPECT_EQ(d->availableUnitTypes(), (std::vector<UnitType>{flatbedUnit, feederUnit}));
   }
   EXPECT_EQ(recorder.devices[0]->uuid(), "test:0");
   EXPECT_EQ(recorder.devices[1]->uuid(), "test:1");
@@ -186,14 +186,15 @@ TEST_F(SaneScanner, EveryFrameKindBecomesAJpegOfTheRightShape) {
   struct Case {
     const char* name;
     std::map<std::string, std::string> config;
-    int pixels, depth;
+    PixelType pixels;
+    int depth;
     int width, height, components;  // height -1: any (a hand scanner stops where it likes)
   } cases[] = {
       {"colour", {}, rgbPixels, 8, 393, 393, 3},
-      {"gray", {}, 1, 8, 393, 393, 1},
-      {"gray 16 bit", {}, 1, 16, 393, 393, 1},
+      {"gray", {}, PixelType::gray, 8, 393, 393, 1},
+      {"gray 16 bit", {}, PixelType::gray, 16, 393, 393, 1},
       {"colour 16 bit", {}, rgbPixels, 16, 393, 393, 3},
-      {"lineart", {}, 0, 8, 393, 393, 1},
+      {"lineart", {}, PixelType::blackAndWhite, 8, 393, 393, 1},
       {"three-pass",
        {{"three-pass", "true"}, {"three-pass-order", "GBR"}},
        rgbPixels,
@@ -226,7 +227,8 @@ TEST_F(SaneScanner, EveryFrameKindBecomesAJpegOfTheRightShape) {
 // The same picture, whatever form its frames take: three-pass planes land in their own
 // colour, 16-bit samples scale to 8 bits, padded lines lose their padding only.
 TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
-  auto picture = [&](const std::map<std::string, std::string>& config, int pixels, int depth) {
+  auto picture = [&](const std::map<std::string, std::string>& config, PixelType pixels,
+                     int depth) {
     start(config);
     EXPECT_EQ(scan(flatbedUnit, 50, pixels, depth), "complete");
     Image image = recorder.pages.empty() ? Image{} : qevtest::decodeFile(recorder.pages[0]);
@@ -236,16 +238,16 @@ TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
     return image;
   };
   Image colour = picture({}, rgbPixels, 8);
-  Image gray = picture({}, 1, 8);
+  Image gray = picture({}, PixelType::gray, 8);
   EXPECT_LT(difference(picture({{"three-pass", "true"}, {"three-pass-order", "BRG"}}, rgbPixels, 8),
                        colour),
             2);
   // The colour pattern differs between depths; the grid does not.
   std::map<std::string, std::string> grid = {{"test-picture", "Grid"}};
   EXPECT_LT(difference(picture(grid, rgbPixels, 16), picture(grid, rgbPixels, 8)), 2);
-  EXPECT_LT(difference(picture(grid, 1, 16), picture(grid, 1, 8)), 2);
-  EXPECT_GT(difference(picture(grid, 1, 8), gray), 20);  // the pictures do differ
-  Image lineart = picture({}, 0, 8);
+  EXPECT_LT(difference(picture(grid, PixelType::gray, 16), picture(grid, PixelType::gray, 8)), 2);
+  EXPECT_GT(difference(picture(grid, PixelType::gray, 8), gray), 20);  // the pictures do differ
+  Image lineart = picture({}, PixelType::blackAndWhite, 8);
   ASSERT_TRUE(lineart);
   std::size_t between = 0;
   for (unsigned char v : lineart->rgb) between += v > 40 && v < 215;

@@ -94,7 +94,7 @@ void DeviceCore::open() {
   link.send(answer);
 }
 
-void DeviceCore::select(unsigned type) {
+void DeviceCore::select(UnitType type) {
   host::Message answer{.kind = host::Kind::selected, .device = info.name};
   host::UnitInfo& unit = answer.unitInfo;
   unit.type = type;
@@ -210,7 +210,7 @@ SANE_Status DeviceCore::apply(const host::ScanJob& job, int& density) {
   }
   if (const SANE_Option_Descriptor* d = options->settable("depth")) {
     // Black and white is one bit a pixel, also where it is a depth of the gray mode.
-    SANE_Word depth = job.pixelType == 0 ? 1 : job.depth;
+    SANE_Word depth = job.pixelType == PixelType::blackAndWhite ? 1 : job.depth;
     if (d->type == SANE_TYPE_INT && allows(*d, depth)) set("depth", static_cast<double>(depth));
   }
   if (job.dpi && options->settable("resolution")) {

@@ -37,7 +37,7 @@ class DeviceCore {
 
   // Worker thread only.
   void open();
-  void select(unsigned type);
+  void select(UnitType type);
   void scan(const host::ScanJob& job);
   // Ends the session, leaving the scanner idle, and answers `closed`.
   void close();

@@ -62,7 +62,7 @@ bool probeSafe(std::string_view name) {
   return false;
 }
 
-std::vector<unsigned> probeUnits(const host::DeviceInfo& info) {
+std::vector<UnitType> probeUnits(const host::DeviceInfo& info) {
   SANE_Handle h = nullptr;
   if (sane_open(info.name.c_str(), &h) != SANE_STATUS_GOOD) {
     return unitTypes(std::nullopt, info.type);

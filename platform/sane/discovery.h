@@ -38,6 +38,6 @@ class Discovery {
 bool probeSafe(std::string_view name);
 
 // The functional units of a device, learnt by opening it briefly to read its source list.
-std::vector<unsigned> probeUnits(const host::DeviceInfo& info);
+std::vector<UnitType> probeUnits(const host::DeviceInfo& info);
 
 }  // namespace qev

@@ -72,17 +72,17 @@ Sources sortSources(const std::vector<std::string>& entries) {
   return sources;
 }
 
-std::vector<unsigned> unitTypes(const std::optional<Sources>& sources, std::string_view type) {
-  std::vector<unsigned> units;
+std::vector<UnitType> unitTypes(const std::optional<Sources>& sources, std::string_view type) {
+  std::vector<UnitType> units;
   if (sources) {
-    if (sources->flatbed) units.push_back(0);
-    if (sources->feeder) units.push_back(3);
+    if (sources->flatbed) units.push_back(flatbedUnit);
+    if (sources->feeder) units.push_back(feederUnit);
   }
   if (!units.empty()) return units;
   std::string t = lower(type);
   bool feeder = has(t, "sheetfed") || has(t, "sheet-fed") || has(t, "adf");
-  if (has(t, "flatbed") || !feeder) units.push_back(0);
-  if (feeder) units.push_back(3);
+  if (has(t, "flatbed") || !feeder) units.push_back(flatbedUnit);
+  if (feeder) units.push_back(feederUnit);
   return units;
 }
 
@@ -97,15 +97,15 @@ double atLeast(double current, std::pair<double, double> range, double wanted) {
   return std::clamp(std::max(current, wanted), range.first, std::max(range.first, range.second));
 }
 
-std::optional<std::string> modeFor(const std::vector<std::string>& modes, int pixelType) {
+std::optional<std::string> modeFor(const std::vector<std::string>& modes, PixelType pixelType) {
   auto gray = [&] { return firstWith(modes, {"gray", "grey"}, {"gray", "grey"}); };
   switch (pixelType) {
-    case 2:
+    case PixelType::rgb:
       if (auto m = firstWith(modes, {"color", "colour"}, {"color", "colour", "rgb"})) return m;
       return gray();
-    case 1:
+    case PixelType::gray:
       return gray();
-    case 0:
+    case PixelType::blackAndWhite:
       if (auto m =
               firstWith(modes, {"lineart", "binary"}, {"lineart", "line art", "binary", "black"})) {
         return m;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/resolutions.h"
+#include "platform/scanner.h"
 
 namespace qev {
 
@@ -34,7 +35,7 @@ Sources sortSources(const std::vector<std::string>& entries);
 // "sheetfed scanner" (plustek, avision) and "ADF scanner" (escl) a feeder, "flatbed or ADF
 // scanner" (escl) both, anything else a flatbed (also "flatbed scanner" from genesys, epson2
 // and kodakaio, which say so even with a feeder, and "film scanner" from avision).
-std::vector<unsigned> unitTypes(const std::optional<Sources>& sources, std::string_view type);
+std::vector<UnitType> unitTypes(const std::optional<Sources>& sources, std::string_view type);
 
 // The entry of an `adf-mode` list (epson2, kodakaio: "Simplex", "Duplex") that scans one or
 // both sides of each sheet; none when the list has no such entry.
@@ -51,7 +52,7 @@ double atLeast(double current, std::pair<double, double> range, double wanted);
 
 // The entry of `modes` for a pixel data type (0 black and white, 1 gray, 2 colour). Colour
 // falls back to gray, black and white to gray; none when nothing fits.
-std::optional<std::string> modeFor(const std::vector<std::string>& modes, int pixelType);
+std::optional<std::string> modeFor(const std::vector<std::string>& modes, PixelType pixelType);
 
 // Resolutions allowed by a resolution option, integer or fixed point, list or range.
 Resolutions resolutionsOf(const SANE_Option_Descriptor& option);

@@ -36,14 +36,14 @@ TEST(SaneMapping, UnitsComeFromSourcesOrTheDeviceType) {
     if (list) sources = sortSources(*list);
     return unitTypes(sources, type);
   };
-  using U = std::vector<unsigned>;
-  EXPECT_EQ(units({{"Flatbed", "ADF Front", "ADF Duplex"}}, "flatbed scanner"), (U{0, 3}));
-  EXPECT_EQ(units({{"ADF Duplex"}}, "flatbed scanner"), (U{3}));  // a duplex-only feeder
-  EXPECT_EQ(units({{"Transparency Adapter"}}, "flatbed scanner"), (U{0}));
-  EXPECT_EQ(units(std::nullopt, "sheetfed scanner"), (U{3}));
-  EXPECT_EQ(units(std::nullopt, "virtual device"), (U{0}));
+  using U = std::vector<UnitType>;
+  EXPECT_EQ(units({{"Flatbed", "ADF Front", "ADF Duplex"}}, "flatbed scanner"), (U{flatbedUnit, feederUnit}));
+  EXPECT_EQ(units({{"ADF Duplex"}}, "flatbed scanner"), (U{feederUnit}));  // a duplex-only feeder
+  EXPECT_EQ(units({{"Transparency Adapter"}}, "flatbed scanner"), (U{flatbedUnit}));
+  EXPECT_EQ(units(std::nullopt, "sheetfed scanner"), (U{feederUnit}));
+  EXPECT_EQ(units(std::nullopt, "virtual device"), (U{flatbedUnit}));
   // A busy or failed probe, or no source option: the listing's type string decides.
-  EXPECT_EQ(units(std::vector<std::string>{}, "sheetfed scanner"), (U{3}));
+  EXPECT_EQ(units(std::vector<std::string>{}, "sheetfed scanner"), (U{feederUnit}));
   Sources s = sortSources({"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"});
   EXPECT_EQ(s.feeder, "ADF Front");
   EXPECT_EQ(s.duplex, "ADF Duplex");
@@ -51,21 +51,21 @@ TEST(SaneMapping, UnitsComeFromSourcesOrTheDeviceType) {
 
 // The type strings of SANE's listings, as the backends write them.
 TEST(SaneMapping, UnitsAreGuessedFromTypesThatTellThem) {
-  using U = std::vector<unsigned>;
+  using U = std::vector<UnitType>;
   struct Case {
     const char* type;
     U units;
   } cases[] = {
-      {"flatbed scanner", {0}},            // plustek, avision; also genesys, epson2, kodakaio
-      {"sheetfed scanner", {3}},           // plustek, avision
-      {"film scanner", {0}},               // avision: no feeder
-      {"flatbed or ADF scanner", {0, 3}},  // escl by default
-      {"ADF scanner", {3}},                // escl
-      {"Workgroup scanner", {0}},          // hp5590: cannot tell
-      {"multi-function peripheral", {0}},
-      {"all-in-one", {0}},
-      {"ESC/I-2", {0}},
-      {"", {0}},
+      {"flatbed scanner", {flatbedUnit}},            // plustek, avision; also genesys, epson2, kodakaio
+      {"sheetfed scanner", {feederUnit}},           // plustek, avision
+      {"film scanner", {flatbedUnit}},               // avision: no feeder
+      {"flatbed or ADF scanner", {flatbedUnit, feederUnit}},  // escl by default
+      {"ADF scanner", {feederUnit}},                // escl
+      {"Workgroup scanner", {flatbedUnit}},          // hp5590: cannot tell
+      {"multi-function peripheral", {flatbedUnit}},
+      {"all-in-one", {flatbedUnit}},
+      {"ESC/I-2", {flatbedUnit}},
+      {"", {flatbedUnit}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
@@ -102,19 +102,19 @@ TEST(SaneMapping, FeederPagesHoldA4AndLetter) {
 TEST(SaneMapping, ModesFollowThePixelDataType) {
   struct Case {
     std::vector<std::string> modes;
-    int pixels;
+    PixelType pixels;
     std::optional<std::string> mode;
   } cases[] = {
-      {{"Lineart", "Gray", "Color"}, 2, "Color"},
-      {{"Binary", "Gray", "24bit Color"}, 2, "24bit Color"},
-      {{"Lineart", "Gray"}, 2, "Gray"},  // no colour: gray
-      {{"Lineart", "True Gray", "Color"}, 1, "True Gray"},
-      {{"Lineart", "Gray", "Color"}, 0, "Lineart"},
-      {{"Gray", "Color"}, 0, "Gray"},  // black and white as one-bit gray
-      {{"Halftone"}, 2, std::nullopt},
+      {{"Lineart", "Gray", "Color"}, PixelType::rgb, "Color"},
+      {{"Binary", "Gray", "24bit Color"}, PixelType::rgb, "24bit Color"},
+      {{"Lineart", "Gray"}, PixelType::rgb, "Gray"},  // no colour: gray
+      {{"Lineart", "True Gray", "Color"}, PixelType::gray, "True Gray"},
+      {{"Lineart", "Gray", "Color"}, PixelType::blackAndWhite, "Lineart"},
+      {{"Gray", "Color"}, PixelType::blackAndWhite, "Gray"},  // black and white as one-bit gray
+      {{"Halftone"}, PixelType::rgb, std::nullopt},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.modes.back() + " " + std::to_string(c.pixels));
+    SCOPED_TRACE(c.modes.back() + " " + std::to_string(static_cast<int>(c.pixels)));
     EXPECT_EQ(modeFor(c.modes, c.pixels), c.mode);
   }
 }
