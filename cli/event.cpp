@@ -1,29 +1,14 @@
 #include "cli/event.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "cli/end.h"
 #include "cli/text.h"
+#include "platform/files.h"
 
 namespace qev {
 
 namespace {
 
 Output output;
-
-// Writes all of `bytes` to `fd`, going on after EINTR and short writes.
-void writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
 
 }  // namespace
 
@@ -97,7 +82,8 @@ void emit(const Event& event) {
   if (output) {
     output(text);
   } else {
-    writeAll(1, text);
+    // A write that fails is not reported: there is no other channel to report it on.
+    (void)writeAll(1, {reinterpret_cast<const unsigned char*>(text.data()), text.size()});
   }
 }
 

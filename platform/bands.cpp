@@ -15,6 +15,8 @@
 #include <mutex>
 #include <new>
 #include <thread>
+
+#include "platform/files.h"
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 // After jpeglib.h, which it needs.
@@ -457,16 +459,7 @@ struct BandEncoder::Pool {
       }
       return;
     }
-    while (size > 0) {
-      ssize_t n = ::write(fd, bytes, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        fail(systemError(errno));
-        return;
-      }
-      bytes += n;
-      size -= static_cast<std::size_t>(n);
-    }
+    if (Outcome out = writeAll(fd, {bytes, size}); !out.ok()) fail(out.error());
   }
 
   // Overwrites two bytes of the output at `at`, counted from the image's start.

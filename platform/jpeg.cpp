@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/files.h"
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
@@ -124,16 +126,9 @@ class Writer : public JpegWriter {
       memory->insert(memory->end(), buffer.begin(), buffer.begin() + static_cast<long>(size));
       return;
     }
-    const unsigned char* p = buffer.data();
-    while (size > 0 && !broken) {
-      ssize_t n = ::write(fd, p, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        broken = systemError(errno);
-        return;
-      }
-      p += n;
-      size -= static_cast<std::size_t>(n);
+    if (broken) return;
+    if (Outcome written = writeAll(fd, {buffer.data(), size}); !written.ok()) {
+      broken = written.error();
     }
   }
 

@@ -9,30 +9,6 @@
 
 namespace qev {
 
-namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  int get() const { return fd; }
-  // Closes now, reporting what close says (a delayed write error shows up here).
-  int close() {
-    int result = ::close(fd);
-    fd = -1;
-    return result;
-  }
-
- private:
-  int fd;
-};
-
-}  // namespace
-
 Outcome makeFolder(const std::string& path) {
   if (path.empty()) return systemError(ENOENT);
   // Each prefix that ends before a '/' is a parent; then the folder itself.
@@ -49,31 +25,21 @@ Outcome makeFolder(const std::string& path) {
 
 namespace {
 
-// Writes all of `bytes` into the new file `path` open at `fd` and closes it; on failure the
-// file is removed.
-Outcome fill(Fd& fd, const std::string& path, std::span<const unsigned char> bytes) {
-  auto fault = [&](int code) {
-    ::unlink(path.c_str());
-    return systemError(code);
-  };
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fault(errno);
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-  }
-  if (fd.close() != 0) return fault(errno);
-  return {};
+// Writes all of `bytes` into `file` and closes it; the file is kept only when that worked.
+Outcome fill(PageFile& file, std::span<const unsigned char> bytes) {
+  Outcome outcome = file.write(bytes);
+  if (outcome.ok()) outcome = file.close();
+  if (outcome.ok()) file.keep();
+  return outcome;
 }
 
 }  // namespace
 
 Outcome writeFile(const std::string& path, std::span<const unsigned char> bytes) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd.get() < 0) return systemError(errno);
-  return fill(fd, path, bytes);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return systemError(errno);
+  PageFile file(fd, path);
+  return fill(file, bytes);
 }
 
 Written writeNew(const std::string& path, std::span<const unsigned char> bytes) {
@@ -83,20 +49,15 @@ Written writeNew(const std::string& path, std::span<const unsigned char> bytes) 
   auto slash = path.rfind('/');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
   Written written{.path = path};
-  for (int attempt = 1;; ++attempt) {
-    if (attempt > 1) {
-      written.path = path.substr(0, dot) + "." + std::to_string(attempt) + path.substr(dot);
-    }
-    Fd fd(::open(written.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() >= 0) {
-      written.outcome = fill(fd, written.path, bytes);
-      return written;
-    }
-    if (errno != EEXIST || attempt == 1000) {
-      written.outcome = systemError(errno);
-      return written;
-    }
-  }
+  auto name = [&](int attempt) {
+    written.path = attempt == 1
+                       ? path
+                       : path.substr(0, dot) + "." + std::to_string(attempt) + path.substr(dot);
+    return written.path;
+  };
+  auto file = PageFile::create(name, written.outcome, 1000);
+  if (file) written.outcome = fill(*file, bytes);
+  return written;
 }
 
 Outcome move(const std::string& from, const std::string& to) {

@@ -120,5 +120,35 @@ TEST_F(Files, MoveOfAMissingFileFails) {
   EXPECT_FALSE(fs::exists(at("to")));
 }
 
+// Every page file of qev is one of these: a name that is taken is skipped, never shared, and
+// a file that is not kept leaves nothing behind, also when it is handed on.
+TEST_F(Files, APageFileTakesAFreeNameAndIsRemovedUnlessKept) {
+  put(at("p-1.jpg"), "theirs");
+  auto name = [&](int attempt) { return at("p-" + std::to_string(attempt) + ".jpg"); };
+  Outcome outcome;
+  {
+    auto dropped = PageFile::create(name, outcome);
+    ASSERT_TRUE(dropped) << outcome.error().description;
+    EXPECT_EQ(dropped->path(), at("p-2.jpg"));
+    EXPECT_TRUE(dropped->write(bytes("half a page")).ok());
+    PageFile moved = std::move(*dropped);  // handed on: one owner removes it
+  }
+  EXPECT_FALSE(fs::exists(at("p-2.jpg")));
+  {
+    auto kept = PageFile::create(name, outcome);
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->write(bytes("a page")).ok());
+    EXPECT_TRUE(kept->close().ok());
+    kept->keep();
+  }
+  EXPECT_EQ(readFile(at("p-2.jpg")), "a page");
+  EXPECT_EQ(readFile(at("p-1.jpg")), "theirs");
+  // No free name among those allowed, and a folder that is not there.
+  EXPECT_FALSE(PageFile::create(name, outcome, 2));
+  EXPECT_EQ(outcome.error().description, "File exists");
+  EXPECT_FALSE(PageFile::create([&](int) { return at("missing/p.jpg"); }, outcome));
+  EXPECT_EQ(outcome.error().description, "No such file or directory");
+}
+
 }  // namespace
 }  // namespace qev

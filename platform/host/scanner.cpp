@@ -4,9 +4,6 @@
 
 #include "platform/scanner.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -85,7 +82,7 @@ class HostDevice final : public Device {
   void send(host::Message message, int fd = -1);
   void complete(const std::optional<Error>& error);
   void giveFile();
-  void dropPending();
+  void release();
 
   std::shared_ptr<Service> service;
   DeviceDelegate* delegate = nullptr;
@@ -94,9 +91,9 @@ class HostDevice final : public Device {
   std::string folder;
   std::string document = "scan";
   int nextFile = 1;
-  bool active = false;     // a session is open or opening: its answers are awaited
-  bool cancelled = false;  // the user stopped it
-  std::string pending;     // the page file the host is writing, not yet reported
+  bool active = false;              // a session is open or opening: its answers are awaited
+  bool cancelled = false;           // the user stopped it
+  std::optional<PageFile> pending;  // the page file the host is writing, not yet reported
 };
 
 // What the browser and its devices share: the host, the browser's delegate and the devices
@@ -204,36 +201,35 @@ void HostDevice::requestCancel() {
   if (!service->dead) service->host->killAfter(cancelGrace);
 }
 
+// The host is done with the page file it was given: it reported it, or removed it.
+void HostDevice::release() {
+  if (pending) pending->keep();
+  pending.reset();
+}
+
 void HostDevice::complete(const std::optional<Error>& error) {
   active = false;
-  pending.clear();
+  release();
   if (delegate) delegate->didComplete(*this, error);
 }
 
 // A new page file for the host to write: created here, so that qev always knows which file
 // is incomplete, and removes it should the host die while writing it.
 void HostDevice::giveFile() {
-  for (int tries = 0; tries < 100000; ++tries) {
-    char number[32];
-    std::snprintf(number, sizeof number, "-%04d.jpg", nextFile++);
-    std::string path = join(folder, document + number);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == EEXIST) continue;  // never replaces a file
-    if (fd < 0) {
-      send({.kind = host::Kind::noFile, .error = systemError(errno)});
-      return;
-    }
-    pending = path;
-    send({.kind = host::Kind::file, .path = path}, fd);
-    ::close(fd);
+  Outcome outcome;
+  auto file = PageFile::create(
+      [&](int) {
+        char number[32];
+        std::snprintf(number, sizeof number, "-%04d.jpg", nextFile++);
+        return join(folder, document + number);
+      },
+      outcome);
+  if (!file) {
+    send({.kind = host::Kind::noFile, .error = outcome.error()});
     return;
   }
-  send({.kind = host::Kind::noFile, .error = systemError(EEXIST)});
-}
-
-void HostDevice::dropPending() {
-  if (!pending.empty()) ::unlink(pending.c_str());
-  pending.clear();
+  send({.kind = host::Kind::file, .path = file->path()}, file->fd());
+  pending = std::move(file);
 }
 
 void HostDevice::handle(host::Received& r) {
@@ -254,7 +250,7 @@ void HostDevice::handle(host::Received& r) {
     }
     case host::Kind::needFile:
       // The page before is complete or gone by now: the host asks only then.
-      pending.clear();
+      release();
       if (cancelled) {
         send({.kind = host::Kind::noFile, .error = Error{cancelledText}});
       } else {
@@ -262,7 +258,7 @@ void HostDevice::handle(host::Received& r) {
       }
       return;
     case host::Kind::scanned:
-      if (m.path == pending) pending.clear();
+      if (pending && m.path == pending->path()) release();
       if (delegate) delegate->didScan(*this, m.path);
       return;
     case host::Kind::completed:
@@ -270,7 +266,7 @@ void HostDevice::handle(host::Received& r) {
       return;
     case host::Kind::lost:
       active = false;
-      pending.clear();
+      release();
       if (delegate) delegate->didRemove(*this);
       return;
     default:
@@ -281,7 +277,7 @@ void HostDevice::handle(host::Received& r) {
 void HostDevice::hostGone(const std::string& why) {
   if (!active) return;
   // Nothing incomplete is left behind; the pages reported stay.
-  dropPending();
+  pending.reset();
   complete(Error{cancelled ? cancelledText : why});
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/bands.h"
+#include "platform/files.h"
 #include "platform/jpeg.h"
 
 namespace qev {
@@ -31,8 +32,7 @@ int plane(FrameFormat format) {
 }  // namespace
 
 struct PageEncoder::Page {
-  int fd = -1;
-  std::string path;
+  std::optional<PageFile> file;
   int density = 0;
   bool broken = false;
 
@@ -158,11 +158,9 @@ void PageEncoder::broke(Error error) {
 
 // Closes and removes the page's file; whatever else comes for this page is ignored.
 void PageEncoder::dropPage() {
-  if (!page || page->fd < 0) return;
+  if (!page || !page->file) return;
   bands->abort();
-  ::close(page->fd);
-  ::unlink(page->path.c_str());
-  page->fd = -1;
+  page->file.reset();
   page->broken = true;
 }
 
@@ -171,8 +169,7 @@ void PageEncoder::handle(Message& message) {
     case Kind::page:
       dropPage();
       page = std::make_unique<Page>();
-      page->fd = message.fd;
-      page->path = std::move(message.path);
+      page->file.emplace(message.fd, std::move(message.path));
       page->density = message.density;
       if (failure()) dropPage();  // no page is written after a failure
       break;
@@ -224,7 +221,7 @@ void PageEncoder::startFrame(const Frame& frame) {
                     .layout = layout,
                     .density = p.density,
                     .quality = jpegQuality};
-    if (auto error = bands->begin(shape, p.fd)) return broke(*error);
+    if (auto error = bands->begin(shape, p.file->fd())) return broke(*error);
   }
 }
 
@@ -294,7 +291,7 @@ void PageEncoder::completePage() {
                     .density = p.density,
                     .quality = jpegQuality};
     if (shape.height == 0) error = Error{"Image size not supported by JPEG"};
-    if (!error) error = bands->begin(shape, p.fd);
+    if (!error) error = bands->begin(shape, p.file->fd());
     std::vector<unsigned char> rgb(width * 3);
     for (int y = 0; y < shape.height && !error; ++y) {
       for (int c = 0; c < 3; ++c) {
@@ -306,16 +303,17 @@ void PageEncoder::completePage() {
     }
     if (!error) error = bands->finish();
   }
-  if (!error && ::close(p.fd) != 0)
-    error = systemError(errno);
-  else if (error)
-    ::close(p.fd);
-  p.fd = -1;
+  if (!error) {
+    if (Outcome closed = p.file->close(); !closed.ok()) error = closed.error();
+  }
   if (error) {
-    ::unlink(p.path.c_str());
+    p.file.reset();
     return broke(*error);
   }
-  delivered(p.path);
+  p.file->keep();
+  std::string path = p.file->path();
+  p.file.reset();
+  delivered(path);
 }
 
 }  // namespace qev
