@@ -17,8 +17,7 @@
 #include <thread>
 
 #include "platform/files.h"
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
+#include "platform/jpeg_setup.h"
 // After jpeglib.h, which it needs.
 #include <jerror.h>
 
@@ -120,28 +119,8 @@ class Compressor {
       info.dest = &destination;
       info.client_data = this;
     }
-    info.image_width = static_cast<JDIMENSION>(shape.width);
-    info.image_height = static_cast<JDIMENSION>(b.lines);
-    switch (shape.layout) {
-      case PixelLayout::gray:
-        info.input_components = 1;
-        info.in_color_space = JCS_GRAYSCALE;
-        break;
-      case PixelLayout::rgb:
-        info.input_components = 3;
-        info.in_color_space = JCS_RGB;
-        break;
-      case PixelLayout::bgrx:
-        info.input_components = 4;
-        info.in_color_space = JCS_EXT_BGRX;
-        break;
-    }
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, shape.quality, TRUE);
+    configure(info, shape, b.lines);
     info.restart_interval = static_cast<unsigned int>(settings.size.interval);
-    info.density_unit = 1;  // dots per inch
-    info.X_density = static_cast<UINT16>(shape.density);
-    info.Y_density = static_cast<UINT16>(shape.density);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
       jpeg_write_scanlines(&info, pointers.data() + info.next_scanline,

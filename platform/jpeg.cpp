@@ -9,10 +9,34 @@
 #include <cstring>
 
 #include "platform/files.h"
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
+#include "platform/jpeg_setup.h"
 
 namespace qev {
+
+void configure(jpeg_compress_struct& info, const JpegShape& shape, int height) {
+  info.image_width = static_cast<JDIMENSION>(shape.width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  switch (shape.layout) {
+    case PixelLayout::gray:
+      info.input_components = 1;
+      info.in_color_space = JCS_GRAYSCALE;
+      break;
+    case PixelLayout::rgb:
+      info.input_components = 3;
+      info.in_color_space = JCS_RGB;
+      break;
+    case PixelLayout::bgrx:
+      info.input_components = 4;
+      info.in_color_space = JCS_EXT_BGRX;
+      break;
+  }
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, shape.quality, TRUE);
+  info.density_unit = 1;  // dots per inch
+  int density = shape.density > 0 && shape.density <= 65535 ? shape.density : 72;
+  info.X_density = static_cast<UINT16>(density);
+  info.Y_density = static_cast<UINT16>(density);
+}
 
 namespace {
 
@@ -48,28 +72,7 @@ class Writer : public JpegWriter {
       return broken = Error{"Image size not supported by JPEG"};
     }
     if (setjmp(failure.jump) != 0) return broke();
-    info.image_width = static_cast<JDIMENSION>(shape.width);
-    info.image_height = static_cast<JDIMENSION>(shape.height);
-    switch (shape.layout) {
-      case PixelLayout::gray:
-        info.input_components = 1;
-        info.in_color_space = JCS_GRAYSCALE;
-        break;
-      case PixelLayout::rgb:
-        info.input_components = 3;
-        info.in_color_space = JCS_RGB;
-        break;
-      case PixelLayout::bgrx:
-        info.input_components = 4;
-        info.in_color_space = JCS_EXT_BGRX;
-        break;
-    }
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, shape.quality, TRUE);
-    info.density_unit = 1;  // dots per inch
-    int density = shape.density > 0 && shape.density <= 65535 ? shape.density : 72;
-    info.X_density = static_cast<UINT16>(density);
-    info.Y_density = static_cast<UINT16>(density);
+    configure(info, shape, shape.height);
     jpeg_start_compress(&info, TRUE);
     return std::nullopt;
   }
