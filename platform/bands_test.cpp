@@ -14,11 +14,15 @@
 #include <iterator>
 #include <new>
 #include <string>
+// The reference compression uses libjpeg itself; jpeglib.h needs size_t and FILE first.
+#include <jpeglib.h>
 
-#include "platform/jpeg_test_decode.h"
+#include "testing/jpeg.h"
 
 namespace qev {
 namespace {
+
+using qevtest::decode;
 
 namespace fs = std::filesystem;
 

@@ -10,9 +10,10 @@
 #include <iterator>
 #include <sstream>
 
-#include "tests/jpeg_info.h"
-#include "tests/run.h"
-#include "tests/sane_setup.h"
+#include "testing/jpeg.h"
+#include "testing/run.h"
+#include "testing/sane_setup.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

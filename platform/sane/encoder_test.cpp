@@ -7,11 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/jpeg_test_decode.h"
-#include "tests/jpeg_info.h"
+#include "testing/jpeg.h"
 
 namespace qev {
 namespace {
+
+using qevtest::decode;
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,0 @@
-#pragma once
-
-// Moved to testing/: this path stays for the tests that still include it.
-#include "testing/run.h"
-#include "testing/temp_dir.h"
