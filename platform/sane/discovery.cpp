@@ -52,16 +52,7 @@ constexpr ProbeRule probeRules[] = {
     {"brother3", false, "what its open does to the device is not known"},
 };
 
-}  // namespace
-
-bool probeSafe(std::string_view name) {
-  std::string_view backend = backendOf(name);
-  for (const auto& rule : probeRules) {
-    if (rule.backend == backend) return rule.probe;
-  }
-  return false;
-}
-
+// The functional units of a device, learnt by opening it briefly to read its source list.
 std::vector<UnitType> probeUnits(const host::DeviceInfo& info) {
   SANE_Handle h = nullptr;
   if (sane_open(info.name.c_str(), &h) != SANE_STATUS_GOOD) {
@@ -74,6 +65,16 @@ std::vector<UnitType> probeUnits(const host::DeviceInfo& info) {
   }
   sane_close(h);
   return unitTypes(sources, info.type);
+}
+
+}  // namespace
+
+bool probeSafe(std::string_view name) {
+  std::string_view backend = backendOf(name);
+  for (const auto& rule : probeRules) {
+    if (rule.backend == backend) return rule.probe;
+  }
+  return false;
 }
 
 void Discovery::poll() {

@@ -37,7 +37,4 @@ class Discovery {
 // units: only for backends whose open is quick and leaves the scanner as it was.
 bool probeSafe(std::string_view name);
 
-// The functional units of a device, learnt by opening it briefly to read its source list.
-std::vector<UnitType> probeUnits(const host::DeviceInfo& info);
-
 }  // namespace qev

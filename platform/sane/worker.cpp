@@ -4,18 +4,6 @@
 
 namespace qev {
 
-std::shared_ptr<SaneWorker> SaneWorker::shared() {
-  static std::mutex mutex;
-  static std::weak_ptr<SaneWorker> current;
-  std::lock_guard lock(mutex);
-  auto worker = current.lock();
-  if (!worker) {
-    worker = std::make_shared<SaneWorker>();
-    current = worker;
-  }
-  return worker;
-}
-
 SaneWorker::SaneWorker() : thread([this] { run(); }) {}
 
 SaneWorker::~SaneWorker() {

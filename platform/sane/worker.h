@@ -1,13 +1,12 @@
 #pragma once
 
-// The one thread on which the scanner service makes every SANE call. SANE is not thread-safe
-// and its calls block (discovery can take seconds while backends probe the network), so the
-// service queues its SANE work here, in order, and posts the outcomes to the main run loop
-// from here. The main thread never waits for SANE, except when a session is closed.
+// The one thread of the driver host that makes SANE calls. SANE is not thread-safe and its
+// calls block (discovery can take seconds while backends probe the network), so the host
+// queues its SANE work here, in order; the answers go to qev as messages from here. The only
+// SANE call made elsewhere is the sane_cancel of a session being stopped (DeviceCore).
 //
-// SANE is initialised when the thread starts and ended when it stops. There is at most one
-// worker in the process: every browser and device shares it, and it stops once the last of
-// them is gone, after running everything still queued.
+// SANE is initialised when the thread starts and ended when it stops. The host has one worker;
+// it stops when it goes away, after running everything still queued.
 
 #include <chrono>
 #include <condition_variable>
@@ -22,9 +21,6 @@ namespace qev {
 
 class SaneWorker {
  public:
-  // The process's worker, started when nobody holds one.
-  static std::shared_ptr<SaneWorker> shared();
-
   SaneWorker();
   ~SaneWorker();
   SaneWorker(const SaneWorker&) = delete;
