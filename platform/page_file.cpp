@@ -23,7 +23,7 @@ std::optional<PageFile> PageFile::create(const std::function<std::string(int att
                                          Outcome& outcome, int attempts) {
   for (int attempt = 1; attempt <= attempts; ++attempt) {
     std::string path = name(attempt);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       outcome = {};
       return PageFile(fd, std::move(path));

@@ -23,6 +23,13 @@ namespace {
 
 // The descriptor number under which the host finds its socket.
 constexpr int hostSocket = 3;
+// The most messages that may wait for the loop. A host that keeps sending without being
+// asked (a flood) would otherwise fill qev's memory.
+constexpr int maxBacklog = 1024;
+
+std::string stopped(const std::string& how) {
+  return "The scanner's driver stopped unexpectedly (" + how + ").";
+}
 
 bool wantsDiagnostics() {
   for (char** e = environ; *e != nullptr; ++e) {
@@ -57,8 +64,10 @@ std::string endDescription(int status) {
   } else {
     how = "status " + std::to_string(status);
   }
-  return "The scanner's driver stopped unexpectedly (" + how + ").";
+  return stopped(how);
 }
+
+std::string brokenDescription(const std::string& reason) { return stopped(reason); }
 
 Host::Host(RunLoop& loop, Handlers handlers) : loop(loop), handlers(std::move(handlers)) {
   int pair[2];
@@ -79,6 +88,8 @@ Host::Host(RunLoop& loop, Handlers handlers) : loop(loop), handlers(std::move(ha
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (!wantsDiagnostics()) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pair[1], hostSocket);
+  // Only its own descriptors: none that qev's caller left open reaches the backends.
+  posix_spawn_file_actions_addclosefrom_np(&actions, hostSocket + 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   // A group of its own: a Ctrl-C at the terminal is qev's to handle, not the backends'.
@@ -113,7 +124,7 @@ Host::Host(RunLoop& loop, Handlers handlers) : loop(loop), handlers(std::move(ha
 
 Host::~Host() {
   if (!reader.joinable()) return;
-  ::kill(pid, SIGKILL);
+  kill();
   ::shutdown(socket, SHUT_RDWR);
   reader.join();
   ::close(socket);
@@ -123,7 +134,54 @@ Host::~Host() {
 
 bool Host::send(const host::Message& message, int fd) {
   if (socket < 0) return false;
+  if (message.kind == host::Kind::close) ++closesAsked;
   return host::send(socket, message, fd);
+}
+
+void Host::kill() {
+  // Once the host is reaped its pid may be another process's.
+  std::lock_guard lock(mutex);
+  if (!ended && pid > 0) ::kill(pid, SIGKILL);
+}
+
+void Host::broke(const std::string& reason) {
+  {
+    std::lock_guard lock(mutex);
+    if (brokenReason.empty()) brokenReason = reason;
+  }
+  kill();
+}
+
+bool Host::believable(const host::Received& received) {
+  if (received.fd >= 0) {
+    // qev hands descriptors to the host, never the other way.
+    ::close(received.fd);
+    broke("a descriptor it was not asked for");
+    return false;
+  }
+  switch (received.message.kind) {
+    case host::Kind::closed: {
+      std::lock_guard lock(mutex);
+      if (closedCount >= closesAsked) break;
+      ++closedCount;
+      changed.notify_all();
+      return true;
+    }
+    case host::Kind::added:
+    case host::Kind::removed:
+    case host::Kind::units:
+    case host::Kind::opened:
+    case host::Kind::selected:
+    case host::Kind::needFile:
+    case host::Kind::scanned:
+    case host::Kind::completed:
+    case host::Kind::lost:
+      return true;
+    default:  // what qev sends
+      break;
+  }
+  broke("a message out of turn");
+  return false;
 }
 
 void Host::killAfter(Clock::duration grace) {
@@ -161,7 +219,7 @@ void Host::read() {
     int ready = ::poll(p, 2, timeout);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) {
-      ::kill(pid, SIGKILL);  // the grace has run out; the end of the stream follows
+      kill();  // the grace has run out; the end of the stream follows
       std::lock_guard lock(mutex);
       killAt = Clock::time_point::max();
       continue;
@@ -171,30 +229,40 @@ void Host::read() {
       [[maybe_unused]] ssize_t n = ::read(wakeFds[0], b, sizeof b);
     }
     if (p[0].revents == 0) continue;
-    auto received = host::receive(socket);
-    if (!received) break;
-    if (received->message.kind == host::Kind::closed) {
-      std::lock_guard lock(mutex);
-      ++closedCount;
-      changed.notify_all();
+    host::Silence silence{};
+    auto received = host::receive(socket, &silence);
+    if (!received) {
+      if (silence == host::Silence::malformed) broke("a malformed message");
+      break;
+    }
+    if (!believable(*received)) break;
+    if (backlog->fetch_add(1) >= maxBacklog) {
+      broke("too many messages");
+      break;
     }
     auto shared = std::make_shared<host::Received>(std::move(*received));
-    loop.post([handle = handlers.message, shared] {
+    loop.post([handle = handlers.message, shared, backlog = backlog] {
+      --*backlog;
       handle(*shared);
-      if (shared->fd >= 0) ::close(shared->fd);
     });
   }
-  // The stream ended or broke: the host is dead or of no more use.
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  // The stream ended or broke: the host is dead or of no more use. It is waited for without
+  // being reaped, so that its pid stays its own until `ended` is set.
+  kill();
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
+  int status = 0;
+  std::string why;
   {
     std::lock_guard lock(mutex);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     ended = true;
+    why = brokenReason.empty() ? endDescription(status) : brokenDescription(brokenReason);
     changed.notify_all();
   }
-  loop.post([gone = handlers.gone, why = endDescription(status)] { gone(why); });
+  loop.post([gone = handlers.gone, why] { gone(why); });
 }
 
 }  // namespace qev

@@ -8,9 +8,16 @@
 // kernel kills it when qev ends, whatever way). Its standard output goes nowhere; its
 // standard error too, unless the user asked SANE for diagnostics with a SANE_DEBUG_*
 // variable. Its messages are read on a thread of the Host and posted to the run loop.
+//
+// Nothing the host sends is believed blindly: a packet that is no message, a message that
+// comes with a descriptor, a `closed` nobody asked for, or more messages than the loop has
+// taken in (a flood) make it a broken host, which is killed. So does whatever the receiver of
+// the messages finds out of turn (`broke`). A broken host ends like one that died, with the
+// reason in the description that `gone` receives.
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -38,6 +45,8 @@ class Host {
 
   // Starts the host. When it cannot be started, `gone` follows at once.
   Host(RunLoop& loop, Handlers handlers);
+  // Kills the host, if it still runs, and waits for its end: no message or `gone` is posted
+  // after this.
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -48,6 +57,10 @@ class Host {
   // Kills the host when it has not ended `grace` from now.
   void killAfter(Clock::duration grace);
 
+  // The host sent what it must not: it is killed now, and its end is described with
+  // `reason` (the first one given). Any thread.
+  void broke(const std::string& reason);
+
   // How many `closed` answers have come so far: taken before a close is asked for, so that
   // an answer that comes at once is not missed.
   int closedSoFar();
@@ -57,6 +70,9 @@ class Host {
 
  private:
   void read();
+  // Checks a message the host sent before it is posted: whether it may come at all, now.
+  bool believable(const host::Received& received);
+  void kill();
 
   RunLoop& loop;
   Handlers handlers;
@@ -66,6 +82,10 @@ class Host {
   std::condition_variable changed;
   Clock::time_point killAt = Clock::time_point::max();
   int closedCount = 0;
+  std::atomic<int> closesAsked{0};
+  // Messages posted to the loop and not yet handled there.
+  std::shared_ptr<std::atomic<int>> backlog = std::make_shared<std::atomic<int>>(0);
+  std::string brokenReason;  // why the host was killed as broken; empty while it is not
   bool ended = false;
   int wakeFds[2] = {-1, -1};  // wakes the reader when `killAt` changes
   std::thread reader;
@@ -77,5 +97,7 @@ std::string hostPath();
 
 // How a child process ended, for "The scan stopped: …".
 std::string endDescription(int status);
+// The same for a host that was killed because it broke the rules: `reason` says how.
+std::string brokenDescription(const std::string& reason);
 
 }  // namespace qev

@@ -14,6 +14,9 @@ namespace {
 constexpr std::size_t maxPacket = 64 * 1024;
 // Lists longer than this are not a message.
 constexpr std::uint64_t maxItems = 4096;
+// Nor are texts longer than this: device names, vendors, models and error texts are short,
+// and a host must not be able to make qev hold much for each device it reports.
+constexpr std::uint64_t maxText = 4096;
 
 class Writer {
  public:
@@ -71,7 +74,7 @@ class Reader {
   bool flag() { return number() != 0; }
   std::string text() {
     auto size = static_cast<std::uint64_t>(number());
-    if (!ok || size > bytes.size() - at) {
+    if (!ok || size > maxText || size > bytes.size() - at) {
       ok = false;
       return {};
     }
@@ -83,11 +86,25 @@ class Reader {
     if (!flag()) return std::nullopt;
     return Error{text()};
   }
+  // A unit type, of which there are two.
+  UnitType unit() {
+    auto v = number();
+    if (v != static_cast<std::int64_t>(flatbedUnit) && v != static_cast<std::int64_t>(feederUnit))
+      ok = false;
+    return static_cast<UnitType>(v);
+  }
+  PixelType pixels() {
+    auto v = number();
+    if (v < static_cast<std::int64_t>(PixelType::blackAndWhite) ||
+        v > static_cast<std::int64_t>(PixelType::rgb))
+      ok = false;
+    return static_cast<PixelType>(v);
+  }
   std::vector<UnitType> units() {
     auto n = static_cast<std::uint64_t>(number());
     std::vector<UnitType> list;
     if (n > maxItems) ok = false;
-    for (std::uint64_t i = 0; ok && i < n; ++i) list.push_back(static_cast<UnitType>(number()));
+    for (std::uint64_t i = 0; ok && i < n; ++i) list.push_back(unit());
     return list;
   }
   Resolutions resolutions() {
@@ -155,13 +172,13 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.kind = static_cast<Kind>(kind);
   m.device = r.text();
   m.probe = r.flag();
-  m.unit = static_cast<UnitType>(r.number());
+  m.unit = r.unit();
 
-  m.job.unit = static_cast<UnitType>(r.number());
+  m.job.unit = r.unit();
   bool hasDpi = r.flag();
   std::int64_t dpi = r.number();
   if (hasDpi) m.job.dpi = dpi;
-  m.job.pixelType = static_cast<PixelType>(r.number());
+  m.job.pixelType = r.pixels();
   m.job.depth = static_cast<int>(r.number());
   m.job.duplex = r.flag();
   bool hasArea = r.flag();
@@ -181,7 +198,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   if (hasUuid) m.info.uuid = std::move(uuid);
   m.info.units = r.units();
 
-  m.unitInfo.type = static_cast<UnitType>(r.number());
+  m.unitInfo.type = r.unit();
   m.unitInfo.supported = r.resolutions();
   m.unitInfo.preferred = r.resolutions();
   m.unitInfo.duplex = r.flag();
@@ -218,7 +235,8 @@ bool send(int socket, const Message& message, int fd) {
   }
 }
 
-std::optional<Received> receive(int socket) {
+std::optional<Received> receive(int socket, Silence* why) {
+  if (why != nullptr) *why = Silence::ended;
   std::vector<unsigned char> bytes(maxPacket);
   iovec part{bytes.data(), bytes.size()};
   msghdr header{};
@@ -242,6 +260,7 @@ std::optional<Received> receive(int socket) {
   auto message = decode({bytes.data(), static_cast<std::size_t>(n)});
   if (!message || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
     if (received.fd >= 0) ::close(received.fd);
+    if (why != nullptr) *why = Silence::malformed;
     return std::nullopt;
   }
   received.message = std::move(*message);

@@ -99,8 +99,13 @@ struct Received {
   Message message;
   int fd = -1;  // a descriptor that came with it, owned by the receiver
 };
+// Why `receive` gave no message.
+enum class Silence {
+  ended,      // the other end has gone, or the socket failed
+  malformed,  // a packet that is no message (any descriptor that came with it is closed)
+};
 // Waits for the next message. None at the end of the stream, on an error, or when a packet
-// does not decode (any descriptor that came with it is closed).
-[[nodiscard]] std::optional<Received> receive(int socket);
+// does not decode; `why`, when given, says which.
+[[nodiscard]] std::optional<Received> receive(int socket, Silence* why = nullptr);
 
 }  // namespace qev::host

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/host/host.h"
 #include "platform/host/naming.h"
+#include "platform/host/page_check.h"
 #include "platform/run_loop.h"
 #include "platform/utf8.h"
 
@@ -46,10 +47,20 @@ class HostUnit final : public Unit {
   void setScanArea(const Area& area) override { wanted.area = area; }
 };
 
-class HostDevice final : public Device {
+// Where a device's session stands, as far as the host's answers go. Each answer of the host
+// fits one stage; an answer that fits none makes the host a broken one.
+enum class Stage {
+  idle,       // no session
+  opening,    // `open` sent
+  open,       // the session is open
+  selecting,  // `select` sent
+  scanning,   // `scan` sent: pages, then `completed`
+};
+
+class HostDevice final : public Device, public std::enable_shared_from_this<HostDevice> {
  public:
-  HostDevice(host::DeviceInfo info, std::shared_ptr<Service> service)
-      : info(std::move(info)), service(std::move(service)) {}
+  HostDevice(host::DeviceInfo info, RunLoop& loop, std::weak_ptr<Service> service)
+      : info(std::move(info)), loop(loop), service(std::move(service)) {}
 
   // The stable identity where the host derived one, else the SANE device name.
   std::optional<std::string> uuid() const override {
@@ -72,34 +83,45 @@ class HostDevice final : public Device {
   void requestCloseSession() override;
   void requestCancel() override;
 
-  // On the loop's thread.
-  void handle(host::Received& received);
+  // On the loop's thread. False when the message does not fit the session's stage.
+  [[nodiscard]] bool handle(const host::Message& message);
   void hostGone(const std::string& why);
 
   host::DeviceInfo info;
+  bool present = true;  // listed, not reported gone
 
  private:
+  std::shared_ptr<Service> live() const;
   void send(host::Message message, int fd = -1);
+  void later(std::optional<Error> error);
   void complete(const std::optional<Error>& error);
   void giveFile();
-  void release();
+  bool takePage();
 
-  std::shared_ptr<Service> service;
+  RunLoop& loop;
+  std::weak_ptr<Service> service;
   DeviceDelegate* delegate = nullptr;
   std::map<UnitType, std::unique_ptr<HostUnit>> units;
   HostUnit* current = nullptr;
   std::string folder;
   std::string document = "scan";
   int nextFile = 1;
-  bool active = false;              // a session is open or opening: its answers are awaited
-  bool cancelled = false;           // the user stopped it
-  std::optional<PageFile> pending;  // the page file the host is writing, not yet reported
+  Stage stage = Stage::idle;
+  bool cancelled = false;  // the user stopped the session: only its completion is awaited
+  // The page file the host is writing, not yet reported complete. Whatever ends its page
+  // without a report removes it.
+  std::optional<PageFile> pending;
 };
 
 // What the browser and its devices share: the host, the browser's delegate and the devices
-// by SANE name.
+// by SANE name. The browser owns it; devices only point back to it, so that the end of the
+// browser ends the host, its process and its thread, while devices held elsewhere live on
+// (and find the host gone).
 class Service : public std::enable_shared_from_this<Service> {
  public:
+  // More scanners than this from one host are a flood, not a listing.
+  static constexpr std::size_t maxDevices = 512;
+
   Service(RunLoop& loop, bool probe) : loop(loop), probe(probe) {}
 
   void start() {
@@ -116,25 +138,52 @@ class Service : public std::enable_shared_from_this<Service> {
   }
 
   void handle(host::Received& r) {
-    const host::Message& m = r.message;
+    if (dead) return;  // what a broken host sent before it was stopped
+    if (!fits(r.message)) broke("a message out of turn");
+  }
+
+  // Whether the message fits what qev knows and asked; the device's own answers go to it.
+  bool fits(const host::Message& m) {
     auto it = devices.find(m.device);
+    const bool known = it != devices.end();
     switch (m.kind) {
       case host::Kind::added: {
-        auto device = std::make_shared<HostDevice>(m.info, shared_from_this());
+        if (m.info.name != m.device) return false;
+        if (known) {
+          // Back after it went away (a network scanner that came back): the same device.
+          if (it->second->present) return false;
+          it->second->present = true;
+          it->second->info = m.info;
+          if (delegate) delegate->didAdd(it->second);
+          return true;
+        }
+        if (devices.size() >= maxDevices) return false;
+        auto device = std::make_shared<HostDevice>(m.info, loop, weak_from_this());
         devices[m.device] = device;
         if (delegate) delegate->didAdd(device);
-        return;
+        return true;
       }
       case host::Kind::removed:
-        if (it == devices.end()) return;
+        if (!known || !it->second->present) return false;
+        it->second->present = false;
         if (delegate) delegate->didRemove(it->second);
-        return;
+        return true;
       case host::Kind::units:
-        if (it != devices.end()) it->second->info.units = m.info.units;
-        return;
+        if (!known) return false;
+        it->second->info.units = m.info.units;
+        return true;
+      case host::Kind::closed:
+        return known;  // counted by the Host, which checked it was asked for
       default:
-        if (it != devices.end()) it->second->handle(r);
+        return known && it->second->handle(m);
     }
+  }
+
+  // Stops a host that sent what it must not. Nothing it sent is looked at any more; its
+  // sessions end when its end is reported.
+  void broke(const std::string& reason) {
+    dead = true;
+    if (host) host->broke(reason);
   }
 
   void gone(const std::string& why) {
@@ -149,67 +198,75 @@ class Service : public std::enable_shared_from_this<Service> {
   std::unique_ptr<Host> host;
   bool dead = false;
   BrowserDelegate* delegate = nullptr;
+  // Every device the host reported, also after it went away: it may come back.
   std::map<std::string, std::shared_ptr<HostDevice>> devices;
 };
+
+std::shared_ptr<Service> HostDevice::live() const {
+  auto s = service.lock();
+  return s && !s->dead ? s : nullptr;
+}
 
 // A message that cannot be sent is not reported here: the host's end reaches `hostGone`.
 void HostDevice::send(host::Message message, int fd) {
   message.device = info.name;
-  if (!service->dead) service->host->send(message, fd);
+  if (auto s = live()) s->host->send(message, fd);
+}
+
+// Completes the session on the loop, as an answer would.
+void HostDevice::later(std::optional<Error> error) {
+  loop.post([self = shared_from_this(), error] { self->complete(error); });
 }
 
 void HostDevice::requestOpenSession() {
-  active = true;
   cancelled = false;
-  send({.kind = host::Kind::open, .info = info});
-  if (service->dead) {
-    service->loop.post(
-        [this, service = service] { hostGone("The scanner's driver is not running."); });
+  if (!live()) {
+    stage = Stage::opening;
+    return later(Error{"The scanner's driver is not running."});
   }
+  stage = Stage::opening;
+  send({.kind = host::Kind::open, .info = info});
 }
 
 void HostDevice::requestSelectUnit(UnitType type) {
+  if (stage != Stage::open) return later(Error{invalidText});
+  stage = Stage::selecting;
   send({.kind = host::Kind::select, .unit = type});
 }
 
 void HostDevice::requestScan() {
-  if (current == nullptr) {
-    service->loop.post([this, service = service] { complete(Error{invalidText}); });
-    return;
-  }
+  if (stage != Stage::open || current == nullptr) return later(Error{invalidText});
   host::ScanJob job = current->wanted;
   job.unit = current->info.type;
   nextFile = 1;
+  stage = Stage::scanning;
   send({.kind = host::Kind::scan, .job = job});
 }
 
 void HostDevice::requestCloseSession() {
-  active = false;
-  if (service->dead) return;
-  int before = service->host->closedSoFar();
+  stage = Stage::idle;
+  pending.reset();
+  auto s = live();
+  if (!s) return;
+  int before = s->host->closedSoFar();
   send({.kind = host::Kind::close});
   // A backend that hangs (a network scanner that stopped answering) must not keep the
   // process from ending: the close is given a while, then left to the host.
-  service->host->waitClosed(before, closeLimit);
+  s->host->waitClosed(before, closeLimit);
 }
 
 void HostDevice::requestCancel() {
-  if (!active) return;
+  if (stage == Stage::idle || cancelled) return;
   cancelled = true;
   send({.kind = host::Kind::cancel});
   // A backend that does not return from its call is not waited for.
-  if (!service->dead) service->host->killAfter(cancelGrace);
-}
-
-// The host is done with the page file it was given: it reported it, or removed it.
-void HostDevice::release() {
-  if (pending) pending->keep();
-  pending.reset();
+  if (auto s = live()) s->host->killAfter(cancelGrace);
 }
 
 void HostDevice::complete(const std::optional<Error>& error) {
-  active = false;
-  release();
+  stage = Stage::idle;
+  cancelled = false;
+  pending.reset();
   if (delegate) delegate->didComplete(*this, error);
 }
 
@@ -228,56 +285,76 @@ void HostDevice::giveFile() {
     send({.kind = host::Kind::noFile, .error = outcome.error()});
     return;
   }
-  send({.kind = host::Kind::file, .path = file->path()}, file->fd());
+  send({.kind = host::Kind::file}, file->fd());
   pending = std::move(file);
 }
 
-void HostDevice::handle(host::Received& r) {
-  const host::Message& m = r.message;
+// The host says the page file it was given is complete. It is taken as a page only when it
+// is one, read back through qev's own descriptor; the host cannot name any other file.
+bool HostDevice::takePage() {
+  if (!pending) return false;
+  if (!completeJpeg(pending->fd())) {
+    pending.reset();
+    if (auto s = service.lock()) s->broke("an incomplete page");
+    return true;
+  }
+  std::string path = pending->path();
+  pending->keep();
+  pending.reset();
+  if (delegate) delegate->didScan(*this, path);
+  return true;
+}
+
+bool HostDevice::handle(const host::Message& m) {
   switch (m.kind) {
     case host::Kind::opened:
+      if (stage != Stage::opening) return false;
+      stage = m.error ? Stage::idle : Stage::open;
       if (!m.error) info.units = m.info.units;
-      if (m.error) active = false;
-      if (delegate) delegate->didOpen(*this, m.error);
-      return;
+      // A session stopped while it opened only waits for its completion.
+      if (!cancelled && delegate) delegate->didOpen(*this, m.error);
+      return true;
     case host::Kind::selected: {
+      if (stage != Stage::selecting) return false;
+      stage = Stage::open;
       auto& slot = units[m.unitInfo.type];
       if (!slot) slot = std::make_unique<HostUnit>();
       slot->info = m.unitInfo;
       current = slot.get();
-      if (delegate) delegate->didSelect(*this, *slot, m.error);
-      return;
+      if (!cancelled && delegate) delegate->didSelect(*this, *slot, m.error);
+      return true;
     }
     case host::Kind::needFile:
-      // The page before is complete or gone by now: the host asks only then.
-      release();
+      if (stage != Stage::scanning) return false;
+      // The page before was reported, or it was given up: then its file goes.
+      pending.reset();
       if (cancelled) {
         send({.kind = host::Kind::noFile, .error = Error{cancelledText}});
       } else {
         giveFile();
       }
-      return;
+      return true;
     case host::Kind::scanned:
-      if (pending && m.path == pending->path()) release();
-      if (delegate) delegate->didScan(*this, m.path);
-      return;
+      return stage == Stage::scanning && takePage();
     case host::Kind::completed:
+      // A cancel is answered with a completion whatever the stage.
+      if (stage != Stage::scanning && !cancelled) return false;
       complete(m.error);
-      return;
+      return true;
     case host::Kind::lost:
-      active = false;
-      release();
+      if (stage == Stage::idle) return false;
+      stage = Stage::idle;
+      pending.reset();
       if (delegate) delegate->didRemove(*this);
-      return;
+      return true;
     default:
-      return;
+      return false;
   }
 }
 
 void HostDevice::hostGone(const std::string& why) {
-  if (!active) return;
-  // Nothing incomplete is left behind; the pages reported stay.
-  pending.reset();
+  pending.reset();  // nothing incomplete is left behind; the pages reported stay
+  if (stage == Stage::idle && !cancelled) return;
   complete(Error{cancelled ? cancelledText : why});
 }
 
