@@ -41,7 +41,7 @@ void record(const std::vector<std::string>& lines) {
 
 Run qev(const std::vector<std::string>& args, const Options& options) {
   std::vector<std::string> argv = options.through;
-  argv.push_back(QEV_BINARY);
+  argv.push_back(options.binary.empty() ? QEV_BINARY : options.binary);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> envp = environment(options.env);
 

@@ -27,6 +27,7 @@ struct Run {
 };
 
 struct Options {
+  std::string binary;                      // the qev to run; empty: the one built
   std::map<std::string, std::string> env;  // added to (or replacing) the test's environment
   std::string cwd;                         // working directory; empty: the test's
   std::chrono::seconds timeout{120};       // killed after this

@@ -157,7 +157,10 @@ class Service : public std::enable_shared_from_this<Service> {
           if (delegate) delegate->didAdd(it->second);
           return true;
         }
-        if (devices.size() >= maxDevices) return false;
+        if (devices.size() >= maxDevices) {
+          broke("too many messages");
+          return true;
+        }
         auto device = std::make_shared<HostDevice>(m.info, loop, weak_from_this());
         devices[m.device] = device;
         if (delegate) delegate->didAdd(device);

@@ -1,0 +1,94 @@
+// A driver host that breaks its rules, played by a stand-in (tests/standin/host.cpp) beside a
+// copy of qev: qev takes from it only what it asked for, never moves or removes a file it did
+// not make, removes every page file that was not reported whole, and ends the run with one
+// line.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "testing/files.h"
+#include "testing/jpeg.h"
+#include "testing/run.h"
+#include "testing/temp_dir.h"
+#include "tests/faults.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qevtest::TempDir;
+
+// "The scan stopped: " for a host that was stopped for `why`.
+std::string broken(const std::string& why) {
+  return "The scan stopped: The scanner's driver stopped unexpectedly (" + why + ").";
+}
+
+TEST(BrokenHost, QevTakesOnlyWhatItAskedFor) {
+  struct Case {
+    const char* fault;
+    int status;
+    const char* message;  // of the last line: an error, or none for `done`
+    int pages;
+  } cases[] = {
+      {"", 0, nullptr, 1},
+      {"garbage-page", 1, "an incomplete page", 0},
+      {"empty-page", 1, "an incomplete page", 0},
+      {"scanned-twice", 1, "a message out of turn", 1},
+      {"opened-twice", 1, "a message out of turn", 0},
+      {"completed-unasked", 1, "a message out of turn", 0},
+      {"descriptor", 1, "a descriptor it was not asked for", 0},
+      {"truncated", 1, "a malformed message", 0},
+      {"foreign-path", 1, "a malformed message", 0},
+      {"flood", 1, "too many messages", 0},
+      // Given up without a word: the file is removed when the next one is asked for.
+      {"needfile-twice", 0, nullptr, 1},
+      {"completed-while-pending", 0, nullptr, 0},
+      {"lost-while-pending", 1, "", 0},
+  };
+  TempDir bin;
+  fs::copy_file(QEV_BINARY, bin / "qev");
+  fs::create_symlink(QEV_STANDIN_HOST, bin / "qev-host");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    TempDir dir;
+    std::string out = dir / "out";
+    // A file the host would like qev to take as a page.
+    std::string scratch = dir / "scratch.jpg";
+    std::ofstream(scratch) << "mine";
+
+    qevtest::Options options;
+    options.binary = bin / "qev";
+    options.timeout = std::chrono::seconds(30);
+    options.env = {{"QEV_STANDIN", c.fault}, {"QEV_STANDIN_PATH", scratch}};
+    auto run = qevtest::qev({"scan", "--device", "stand:in", "--out", out, "--source", "flatbed"},
+                            options);
+
+    EXPECT_EQ(run.status, c.status) << run.out;
+    ASSERT_FALSE(run.events.empty());
+    const auto& last = run.events.back();
+    if (c.message == nullptr) {
+      EXPECT_EQ(last["event"], "done") << run.out;
+    } else if (*c.message == '\0') {
+      EXPECT_EQ(last["message"], "The scanner was disconnected.") << run.out;
+    } else {
+      EXPECT_EQ(last["message"], broken(c.message)) << run.out;
+    }
+    std::vector<std::string> reported;
+    for (const auto& e : run.events) {
+      if (e["event"] != "page") continue;
+      std::string file = e["file"];
+      EXPECT_TRUE(qevtest::wholeJpeg(file)) << file;
+      reported.push_back(fs::path(file).filename());
+    }
+    EXPECT_EQ(static_cast<int>(reported.size()), c.pages);
+    // Nothing but the pages reported, and nothing incomplete in the staging folder.
+    auto left = qevtest::names(out);
+    std::erase(left, ".qev-incoming");
+    EXPECT_EQ(left, reported);
+    EXPECT_EQ(qevtest::names(out + "/.qev-incoming"), std::vector<std::string>{});
+    EXPECT_EQ(qevtest::readFile(scratch), "mine");
+  }
+}
+
+}  // namespace

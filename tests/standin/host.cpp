@@ -1,0 +1,159 @@
+// A stand-in for qev's driver host, for tests only: it speaks the host's messages but
+// misbehaves as a broken host would, in the way the environment variable QEV_STANDIN names.
+// It offers one scanner, "stand:in", with a flatbed; without a fault it scans one small page.
+// Tests copy qev into a folder of their own and put this program beside it as `qev-host`.
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/host/protocol.h"
+#include "platform/jpeg.h"
+
+namespace {
+
+using namespace qev;
+using host::Kind;
+
+int sock = -1;
+std::string fault;
+
+bool is(std::string_view name) { return fault == name; }
+
+void send(host::Message m, int fd = -1) {
+  m.device = "stand:in";
+  host::send(sock, m, fd);
+}
+
+void sendBytes(const std::vector<unsigned char>& bytes) {
+  ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+// A page of 8 by 8 gray pixels.
+void writePage(int fd) {
+  auto writer = JpegWriter::toFile(fd);
+  std::vector<unsigned char> rows(64, 128);
+  (void)writer->begin({.width = 8, .height = 8, .layout = PixelLayout::gray});
+  (void)writer->rows(rows.data(), 8, 8);
+  (void)writer->finish();
+}
+
+// Asks for a page file and waits for it; -1 when none came.
+int needFile() {
+  send({.kind = Kind::needFile});
+  for (;;) {
+    auto r = host::receive(sock);
+    if (!r) std::_Exit(0);
+    if (r->message.kind == Kind::file) return r->fd;
+    if (r->message.kind == Kind::noFile) return -1;
+    if (r->fd >= 0) ::close(r->fd);
+  }
+}
+
+void scan() {
+  if (is("completed-while-pending")) {
+    needFile();
+    return send({.kind = Kind::completed});
+  }
+  if (is("lost-while-pending")) {
+    needFile();
+    return send({.kind = Kind::lost});
+  }
+  if (is("needfile-twice")) needFile();  // given up without a word
+  int fd = needFile();
+  if (fd < 0) return send({.kind = Kind::completed});
+  if (is("garbage-page")) {
+    const char garbage[] = "not a picture at all";
+    [[maybe_unused]] ssize_t n = ::write(fd, garbage, sizeof garbage);
+  } else if (!is("empty-page")) {
+    writePage(fd);
+  }
+  ::close(fd);
+  send({.kind = Kind::scanned});
+  if (is("scanned-twice")) send({.kind = Kind::scanned});
+  send({.kind = Kind::completed});
+}
+
+void opened() {
+  host::Message m{.kind = Kind::opened};
+  m.info.units = {flatbedUnit};
+  send(m);
+  if (is("opened-twice")) send(m);
+  if (is("completed-unasked")) send({.kind = Kind::completed});
+  if (is("descriptor")) send({.kind = Kind::lost}, 0);
+  if (is("truncated")) {
+    auto bytes = host::encode({.kind = Kind::lost, .device = "stand:in"});
+    bytes.resize(bytes.size() / 2);
+    sendBytes(bytes);
+  }
+  if (is("foreign-path")) {
+    // A page the host was never handed, named by a path of its choosing: the text rides at
+    // the end of a page report.
+    auto bytes = host::encode({.kind = Kind::scanned, .device = "stand:in"});
+    std::string path = std::getenv("QEV_STANDIN_PATH");
+    auto size = static_cast<std::int64_t>(path.size());
+    auto* p = reinterpret_cast<const unsigned char*>(&size);
+    bytes.insert(bytes.end(), p, p + sizeof size);
+    bytes.insert(bytes.end(), path.begin(), path.end());
+    sendBytes(bytes);
+    send({.kind = Kind::scanned});
+  }
+  if (is("flood")) {
+    for (int i = 0; i < 5000; ++i) {
+      host::Message m{.kind = Kind::added};
+      m.info.name = "flood:" + std::to_string(i) + std::string(3000, 'x');
+      m.device = m.info.name;
+      host::send(sock, m);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  std::string_view arg = argv[1];
+  std::from_chars(arg.data(), arg.data() + arg.size(), sock);
+  if (const char* f = std::getenv("QEV_STANDIN")) fault = f;
+  for (;;) {
+    auto r = host::receive(sock);
+    if (!r) return 0;
+    if (r->fd >= 0) ::close(r->fd);
+    switch (r->message.kind) {
+      case Kind::browse: {
+        host::Message m{.kind = Kind::added};
+        m.info = {.name = "stand:in", .vendor = "Stand", .model = "In", .type = "flatbed scanner"};
+        m.info.units = {flatbedUnit};
+        send(m);
+        break;
+      }
+      case Kind::open:
+        opened();
+        break;
+      case Kind::select: {
+        host::Message m{.kind = Kind::selected};
+        m.unitInfo.type = flatbedUnit;
+        m.unitInfo.supported.add(100);
+        m.unitInfo.physical = {10, 10};
+        send(m);
+        break;
+      }
+      case Kind::scan:
+        scan();
+        break;
+      case Kind::cancel:
+        send({.kind = Kind::completed, .error = Error{"Operation was canceled"}});
+        break;
+      case Kind::close:
+        send({.kind = Kind::closed});
+        break;
+      default:
+        break;
+    }
+  }
+}
