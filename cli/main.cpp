@@ -24,12 +24,19 @@ Commands realCommands(RunLoop& loop) {
   return {
       .simulate =
           [](const std::string& out, std::int64_t pages) {
+            releaseStopSignals();  // a signal ends a simulation as it ends any program
             auto painter = newPainter();
             simulate(out, pages, *painter, sleepFor);
           },
-      .list = [&loop](double wait) { list(loop, newDeviceBrowser(loop, true), wait); },
+      .list =
+          [&loop](double wait) {
+            releaseStopSignals();  // and a listing
+            list(loop, newDeviceBrowser(loop, true), wait);
+          },
       .scan =
-          [&loop](const ScanRequest& request) { runScan(loop, newDeviceBrowser(loop, false), request); },
+          [&loop](const ScanRequest& request) {
+            runScan(loop, newDeviceBrowser(loop, false), request);
+          },
   };
 }
 
@@ -37,6 +44,9 @@ Commands realCommands(RunLoop& loop) {
 }  // namespace qev
 
 int main(int argc, char** argv) {
+  // A stop signal at any moment of a scan cancels it: one that comes before the scan is
+  // ready to cancel waits until it is.
+  qev::holdStopSignals();
   // A reader that goes away must not kill the run: the pages still land in the folder.
   qev::ignoreBrokenPipe();
   qev::stamp = qev::makeStamp(std::time(nullptr));

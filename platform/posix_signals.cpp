@@ -43,6 +43,20 @@ void ignoreBrokenPipe() {
   ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
 
+namespace {
+
+void mask(int how) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : watched) sigaddset(&stops, signal);
+  ::pthread_sigmask(how, &stops, nullptr);
+}
+
+}  // namespace
+
+void holdStopSignals() { mask(SIG_BLOCK); }
+void releaseStopSignals() { mask(SIG_UNBLOCK); }
+
 struct StopSignals::Watch {
   int fds[2] = {-1, -1};
   struct sigaction old[2]{};
@@ -77,6 +91,8 @@ StopSignals::StopSignals(RunLoop& loop, std::function<void()> onStop)
       loop.post(onStop);
     }
   });
+  // A signal that came while they were held is handled now.
+  releaseStopSignals();
 }
 
 StopSignals::~StopSignals() {

@@ -13,7 +13,8 @@
 //   happens inside the handler.
 // - No library in qev's process touches these actions: scanner backends, which do, run in
 //   the driver host (platform/host/host.h).
-// - One StopSignals at a time. Its destruction restores the actions it replaced.
+// - One StopSignals at a time, made on the thread that held the signals back, if any (see
+//   holdStopSignals). Its destruction restores the actions it replaced.
 
 #include <functional>
 #include <memory>
@@ -25,6 +26,14 @@ class RunLoop;
 // Writes to a reader that has gone away fail with EPIPE instead of ending the process, in
 // every thread started afterwards too. Called first thing in main, before any thread starts.
 void ignoreBrokenPipe();
+
+// Holds SIGINT and SIGTERM back in this thread and in every thread started after it, so that
+// one that comes before a StopSignals is in place waits for it instead of ending the run with
+// no final line. Called first thing in main. A StopSignals lets them through to its handler.
+void holdStopSignals();
+// Lets them through with the action they have (for a command with no StopSignals: the
+// default, which ends the run, also for one that waited).
+void releaseStopSignals();
 
 class StopSignals {
  public:

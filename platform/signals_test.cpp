@@ -38,6 +38,23 @@ TEST(StopSignals, EachSignalBecomesOneCallbackOnTheRunLoop) {
   }
 }
 
+// A signal in the first moments of a run, before the scan could cancel anything, waited and
+// then cancelled it; it used to end the run with no final line.
+TEST(StopSignals, ASignalThatCameWhileHeldIsHandledOnceTheWatchIsInPlace) {
+  RunLoop loop;
+  holdStopSignals();
+  ASSERT_EQ(::raise(SIGTERM), 0);  // held: pending, not delivered
+  int stops = 0;
+  {
+    StopSignals stop(loop, [&] {
+      ++stops;
+      loop.interrupt();
+    });
+    EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 5s));
+  }
+  EXPECT_EQ(stops, 1);
+}
+
 TEST(StopSignals, NothingIsPostedWithoutASignal) {
   RunLoop loop;
   int stops = 0;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "platform/run_loop.h"
 #include "testing/files.h"
@@ -146,8 +147,51 @@ class SaneScanner : public testing::Test {
   std::shared_ptr<Device> device;
 };
 
+// The driver hosts that are children of this process.
+int hostsRunning() {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    if (close == std::string::npos || text.find("(qev-host)") == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    int parent = 0;
+    rest >> state >> parent;
+    count += parent == ::getpid() && state != "Z";
+  }
+  return count;
+}
+
+// A browser and its devices held one another, so that the end of a browser ended neither its
+// host, nor the host's process, nor the thread that read it; a late message then reached a
+// run loop that was gone.
+TEST_F(SaneScanner, TheEndOfABrowserEndsItsHost) {
+  start();
+  EXPECT_EQ(hostsRunning(), 1);
+  browser.reset();
+  EXPECT_EQ(hostsRunning(), 0);
+  // A device held beyond its browser answers, without a host.
+  device->requestOpenSession();
+  EXPECT_EQ(recorder.wait(), "complete: The scanner's driver is not running.");
+}
+
 TEST_F(SaneScanner, ReportsTheTestScannersWithBothUnits) {
   start();
+  // Both are reported at once with the units their type suggests; a look at each corrects
+  // them a moment later.
+  auto bothUnits = [&] {
+    return std::all_of(recorder.devices.begin(), recorder.devices.end(), [](const auto& d) {
+      return d->availableUnitTypes() == std::vector<UnitType>{flatbedUnit, feederUnit};
+    });
+  };
+  auto deadline = RunLoop::Clock::now() + std::chrono::seconds(10);
+  while (!bothUnits() && RunLoop::Clock::now() < deadline) {
+    loop.runUntil(RunLoop::Clock::now() + std::chrono::milliseconds(20));
+  }
   for (const auto& d : recorder.devices) {
     EXPECT_EQ(d->name(), "Noname frontend-tester");
     EXPECT_EQ(d->transport(), "virtual");
