@@ -201,11 +201,9 @@ void HostDevice::requestCancel() {
   if (!service->dead) service->host->killAfter(cancelGrace);
 }
 
-// The host is done with the page file it was given: it reported it, or removed it.
-void HostDevice::release() {
-  if (pending) pending->keep();
-  pending.reset();
-}
+// The host is done with the page file it was given and did not report it (a page cut off
+// by a stop or a failure): the file is removed. A page reported `scanned` is kept before.
+void HostDevice::release() { pending.reset(); }
 
 void HostDevice::complete(const std::optional<Error>& error) {
   active = false;
@@ -258,7 +256,10 @@ void HostDevice::handle(host::Received& r) {
       }
       return;
     case host::Kind::scanned:
-      if (pending && m.path == pending->path()) release();
+      if (pending && m.path == pending->path()) {
+        pending->keep();
+        release();
+      }
       if (delegate) delegate->didScan(*this, m.path);
       return;
     case host::Kind::completed:
