@@ -226,7 +226,7 @@ void HostDevice::giveFile() {
     send({.kind = host::Kind::noFile, .error = outcome.error()});
     return;
   }
-  send({.kind = host::Kind::file, .path = file->path()}, file->fd());
+  send({.kind = host::Kind::file}, file->fd());
   pending = std::move(file);
 }
 
@@ -255,13 +255,14 @@ void HostDevice::handle(host::Received& r) {
         giveFile();
       }
       return;
-    case host::Kind::scanned:
-      if (pending && m.path == pending->path()) {
-        pending->keep();
-        release();
-      }
-      if (delegate) delegate->didScan(*this, m.path);
+    case host::Kind::scanned: {
+      if (!pending) return;
+      pending->keep();
+      std::string path = pending->path();
+      release();
+      if (delegate) delegate->didScan(*this, path);
       return;
+    }
     case host::Kind::completed:
       complete(m.error);
       return;
