@@ -18,6 +18,9 @@ namespace qevtest {
 
 namespace {
 
+// How often `Options::signalWhen` is asked while nothing arrives.
+constexpr auto signalPoll = std::chrono::milliseconds(5);
+
 // Appends the lines of one run to events/<test>-<pid>.jsonl under the build folder, where
 // the events.schema test checks every line that the end-to-end tests saw.
 void record(const std::vector<std::string>& lines) {
@@ -77,20 +80,23 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   int open = 2;
   auto deadline = start + options.timeout;
   bool killed = options.killAfter.count() == 0;
-  bool signalled = options.signalAfter.count() == 0;
+  bool signalled = options.signalAfter.count() == 0 && !options.signalWhen;
   while (open > 0) {
     auto now = std::chrono::steady_clock::now();
     if (!killed && now >= start + options.killAfter) {
       kill(pid, SIGKILL);
       killed = true;
     }
-    if (!signalled && now >= start + options.signalAfter) {
+    if (!signalled &&
+        (options.signalWhen ? options.signalWhen(run) : now >= start + options.signalAfter)) {
       kill(pid, options.signal);
-      run.signalled = now - start;
+      run.signalled = std::chrono::steady_clock::now() - start;
       signalled = true;
     }
     auto until = killed ? deadline : std::min(deadline, start + options.killAfter);
-    if (!signalled) until = std::min(until, start + options.signalAfter);
+    if (!signalled) {
+      until = std::min(until, options.signalWhen ? now + signalPoll : start + options.signalAfter);
+    }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
     if (now >= deadline) {
       ADD_FAILURE() << "qev ran past its timeout; killed";

@@ -21,8 +21,8 @@ struct Run {
   int status = -1;                     // exit status, or -1 when killed by a signal
   // When each line arrived, counted from the start of the run.
   std::vector<std::chrono::steady_clock::duration> times;
-  // When `Options::signalAfter` sent its signal, and when standard output ended, counted the
-  // same way.
+  // When `Options::signalAfter` or `Options::signalWhen` sent its signal (zero: never), and
+  // when standard output ended, counted the same way.
   std::chrono::steady_clock::duration signalled{}, ended{};
 };
 
@@ -43,6 +43,11 @@ struct Options {
   std::chrono::milliseconds killAfter{0};
   // Sends `signal` this long after the start. Zero: never.
   std::chrono::milliseconds signalAfter{0};
+  // Sends `signal` once this returns true: it is asked after each line and every few
+  // milliseconds in between, until then, with the lines so far (`events` are parsed only at
+  // the end). For a test that acts on what qev or a backend did (a line, a file in the
+  // output folder, a line of the fault backend's record), not on time. Empty: never.
+  std::function<bool(const Run& sofar)> signalWhen;
   int signal = SIGTERM;
 };
 

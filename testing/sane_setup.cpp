@@ -78,10 +78,12 @@ bool listening(int port, double seconds) {
   return false;
 }
 
-Saned::Saned(const SaneConfig& config) {
+Saned::Saned(const SaneConfig& config, const std::map<std::string, std::string>& env) {
   config.write("saned.conf", "127.0.0.1\n");
+  auto all = config.env();
+  all.insert(env.begin(), env.end());
   // Killing the group ends saned and the children it forked for connections.
-  server.start({"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"}, config.env(), true);
+  server.start({"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"}, all, true);
   if (running() && !listening(6566, 5)) stop();
 }
 

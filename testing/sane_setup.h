@@ -61,10 +61,10 @@ bool privateNetwork();
 bool listening(int port, double seconds);
 
 // saned on 127.0.0.1 serving the backends of `config`, in a process group of its own that is
-// ended with it.
+// ended with it; `env` is added to its environment (LD_LIBRARY_PATH for the fault backend).
 class Saned {
  public:
-  explicit Saned(const SaneConfig& config);
+  explicit Saned(const SaneConfig& config, const std::map<std::string, std::string>& env = {});
   bool running() const { return server.running(); }
   void stop() { server.stop(); }
 

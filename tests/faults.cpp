@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "testing/files.h"
 #include "testing/sane_setup.h"
@@ -31,6 +33,29 @@ int incompleteIn(const std::string& folder) {
   int count = 0;
   for (const auto& name : names(folder)) count += !wholeJpeg(folder + "/" + name);
   return count;
+}
+
+std::size_t pagesSoFar(const Run& sofar) {
+  return std::count_if(sofar.lines.begin(), sofar.lines.end(), [](const std::string& line) {
+    auto event = nlohmann::json::parse(line, nullptr, false);
+    return event.is_object() && event.value("event", "") == "page";
+  });
+}
+
+bool pageInFlight(const std::string& out) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(out + "/.qev-incoming", error)) {
+    if (entry.is_regular_file(error) && entry.file_size(error) > 0 && !error) return true;
+  }
+  return false;
+}
+
+bool recorded(const std::string& path, const std::string& line) {
+  std::istringstream lines(readFile(path));
+  for (std::string l; std::getline(lines, l);) {
+    if (l == line) return true;
+  }
+  return false;
 }
 
 bool mayMount() {

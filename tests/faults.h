@@ -1,8 +1,9 @@
 #pragma once
 
 // Helpers of the fault suite: the pages a folder holds after a run, whether a page file is a
-// whole JPEG image, and a disk that fills up.
+// whole JPEG image, what a run has done so far, and a disk that fills up.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ bool wholeJpeg(const std::string& path);
 
 // How many files in `folder` are not whole JPEG images.
 int incompleteIn(const std::string& folder);
+
+// The `page` events among the lines a run has written so far.
+std::size_t pagesSoFar(const Run& sofar);
+
+// Whether a page is being written in the output folder `out`: a file in its staging folder
+// holds data (the first band of a page is written once its lines have been read).
+bool pageInFlight(const std::string& out);
+
+// Whether the fault backend's record file at `path` holds `line`.
+bool recorded(const std::string& path, const std::string& line);
 
 // Whether this process may make namespaces and mount file systems (CI runs as root).
 bool mayMount();

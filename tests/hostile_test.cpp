@@ -47,58 +47,68 @@ void checkPromises(const qevtest::Run& run, const std::string& out) {
   for (const auto& page : qevtest::pagesIn(out)) EXPECT_TRUE(qevtest::wholeJpeg(out + "/" + page));
 }
 
+// When a case sends SIGTERM: never, once the backend has hung (its record says so), or once
+// a page has arrived.
+enum class Stop { none, onHang, afterAPage };
+
 TEST(Hostile, ABackendThatBreaksGetsOneErrorAndLeavesOnlyWholePages) {
   struct Case {
     const char* name;
-    std::string conf;
+    std::string conf;  // the last device records what it is asked
     std::string device;
-    std::chrono::milliseconds signalAfter;  // SIGTERM this long after the start; 0: none
-    int pages;                              // page events expected
-    std::string message;                    // of the final `error`; empty: `done`
+    Stop stop;
+    int pages;            // page events expected; -1: any
+    std::string message;  // of the final `error`; empty: `done`
   } cases[] = {
-      {"segmentation fault mid-page", feeder("f", "crash = 2 segv"), "fault:f", 0ms, 1,
+      {"segmentation fault mid-page", feeder("f", "crash = 2 segv"), "fault:f", Stop::none, 1,
        driverStopped("Segmentation fault")},
-      {"abort mid-page", feeder("f", "crash = 2 abort"), "fault:f", 0ms, 1,
+      {"abort mid-page", feeder("f", "crash = 2 abort"), "fault:f", Stop::none, 1,
        driverStopped("Aborted")},
-      {"exit mid-page", feeder("f", "crash = 2 exit"), "fault:f", 0ms, 1,
+      {"exit mid-page", feeder("f", "crash = 2 exit"), "fault:f", Stop::none, 1,
        driverStopped("exit status 3")},
-      {"crash while opening", feeder("f", "crash = open segv"), "fault:f", 0ms, 0,
+      {"crash while opening", feeder("f", "crash = open segv"), "fault:f", Stop::none, 0,
        driverStopped("Segmentation fault")},
-      {"hang in a read, then SIGTERM", feeder("f", "hang = read 2"), "fault:f", 1500ms, 1,
+      {"hang in a read, then SIGTERM", feeder("f", "hang = read 2"), "fault:f", Stop::onHang, 1,
        canceled},
-      {"hang in a start, then SIGTERM", feeder("f", "hang = start 1"), "fault:f", 1500ms, 0,
+      {"hang in a start, then SIGTERM", feeder("f", "hang = start 1"), "fault:f", Stop::onHang, 0,
        canceled},
-      {"hang while opening, then SIGTERM", feeder("f", "hang = open"), "fault:f", 1500ms, 0,
+      {"hang while opening, then SIGTERM", feeder("f", "hang = open"), "fault:f", Stop::onHang, 0,
        canceled},
-      {"hang while listing, then SIGTERM", feeder("f", "hang = devices"), "fault:f", 1500ms, 0,
-       canceled},
-      {"another scanner hangs while opening", good + feeder("h", "hang = open"), "fault:good", 0ms,
-       3, ""},
-      {"prints on both streams", feeder("f", "print = {\"event\":\"done\"} noise"), "fault:f", 0ms,
-       3, ""},
+      {"hang while listing, then SIGTERM", feeder("f", "hang = devices"), "fault:f", Stop::onHang,
+       0, canceled},
+      {"another scanner hangs while opening", good + feeder("h", "hang = open"), "fault:good",
+       Stop::none, 3, ""},
+      {"prints on both streams", feeder("f", "print = {\"event\":\"done\"} noise"), "fault:f",
+       Stop::none, 3, ""},
       {"resets signal actions, then SIGTERM",
-       feeder("f", "signals = reset\ndelay = 100\npages = 50"), "fault:f", 1500ms, -1, canceled},
+       feeder("f", "signals = reset\ndelay = 100\npages = 50"), "fault:f", Stop::afterAPage, -1,
+       canceled},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    qevtest::FaultConfig config(c.conf);
-    qevtest::TempDir out;
+    qevtest::TempDir dir;
+    std::string out = dir / "out", record = dir / "record";
+    qevtest::FaultConfig config(c.conf + "record = " + record + "\n");
     auto options = config.options();
-    options.signalAfter = c.signalAfter;
-    auto run = qevtest::qev({"scan", "--device", c.device, "--out", out.path()}, options);
-    checkPromises(run, out.path());
+    if (c.stop == Stop::onHang) {
+      options.signalWhen = [&](const qevtest::Run&) { return qevtest::recorded(record, "hang"); };
+    } else if (c.stop == Stop::afterAPage) {
+      options.signalWhen = [](const qevtest::Run& sofar) { return qevtest::pagesSoFar(sofar) > 0; };
+    }
+    auto run = qevtest::qev({"scan", "--device", c.device, "--out", out}, options);
+    checkPromises(run, out);
     auto pages = std::count_if(run.events.begin(), run.events.end(),
                                [](const auto& e) { return e["event"] == "page"; });
     if (c.pages >= 0) {
       EXPECT_EQ(pages, c.pages);
     }
-    EXPECT_EQ(static_cast<long>(qevtest::pagesIn(out.path()).size()), pages);
+    EXPECT_EQ(static_cast<long>(qevtest::pagesIn(out).size()), pages);
     if (c.message.empty()) {
       EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "done"}, {"pages", c.pages}}));
     } else {
       EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "error"}, {"message", c.message}}));
     }
-    if (c.signalAfter > 0ms) {
+    if (c.stop != Stop::none) {
       EXPECT_GT(run.signalled.count(), 0);
       EXPECT_LT(run.ended - run.signalled, 3s) << "the stop took too long";
     }

@@ -8,12 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "testing/jpeg.h"
 #include "testing/run.h"
 #include "testing/sane_setup.h"
 #include "testing/temp_dir.h"
+#include "tests/faults.h"
 
 namespace {
 
@@ -65,20 +67,29 @@ TEST_F(Net, ScannersSharedBySanedAreListedAndScanned) {
 }
 
 TEST_F(Net, AScannerThatGoesAwayMidScanIsReportedDisconnected) {
-  // Slow enough that saned is gone long before the first page is read.
-  SaneConfig served(std::map<std::string, std::string>{{"read-delay", "true"},
-                                                       {"read-delay-duration", "200000"}});
-  qevtest::Saned saned(served);
+  // saned serves the fault backend's slow feeder: a read gives 10 lines after 10 ms, so that
+  // the first band of a page (1312 lines) is in its file after a second or so, and the rest
+  // of the page takes twenty more. saned goes away once that band is written: in the middle
+  // of the page.
+  SaneConfig served({}, {"fault"});
+  served.write("fault.conf",
+               "[device]\nname = d\ntype = sheetfed scanner\nframe = gray\nsize = 100 20000\n"
+               "chunk = 1000\ndelay = 10\n");
+  qevtest::Saned saned(served, {{"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}});
   ASSERT_TRUE(saned.running());
   Client config;
   qevtest::TempDir out;
+  std::atomic<bool> ended = false, inFlight = false;
   std::thread unplug([&] {
-    std::this_thread::sleep_for(1500ms);
+    while (!ended && !(inFlight = qevtest::pageInFlight(out.path())))
+      std::this_thread::sleep_for(5ms);
     saned.stop();
   });
-  auto scan = qevtest::qev({"scan", "--device", "net:127.0.0.1:test:0", "--out", out.path()},
+  auto scan = qevtest::qev({"scan", "--device", "net:127.0.0.1:fault:d", "--out", out.path()},
                            config.options(30s));
+  ended = true;
   unplug.join();
+  EXPECT_TRUE(inFlight) << "no page was seen in flight";
   EXPECT_EQ(scan.status, 1);
   ASSERT_EQ(scan.events.size(), 2u) << scan.out;
   EXPECT_EQ(scan.events[0]["event"], "opened");

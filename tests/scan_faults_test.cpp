@@ -49,26 +49,23 @@ TEST(ScanFaults, AStopSignalCancelsTheScanAtOnceAndKeepsItsPages) {
     SaneConfig config(slowPages());
     TempDir dir;
     auto options = config.options(60s);
-    std::chrono::steady_clock::duration signalled{};
-    // Stopped in the middle of the second page. (SANE's test backend resets SIGTERM to its
-    // default action as each page starts; qev puts its handler back within milliseconds.)
-    options.onLine = [&](int pid, const qevtest::Run& sofar) {
-      if (sofar.lines.size() == 2) {
-        std::this_thread::sleep_for(400ms);
-        ::kill(pid, signal);
-        signalled = sofar.times.back() + 400ms;
-      }
+    // Stopped in the middle of the second page: the first has arrived and the second's first
+    // band is written.
+    options.signal = signal;
+    options.signalWhen = [&](const qevtest::Run& sofar) {
+      return qevtest::pagesSoFar(sofar) == 1 && qevtest::pageInFlight(dir.path());
     };
     auto run =
         qevtest::qev({"scan", "--device", "test:0", "--out", dir.path(), "--dpi", "100"}, options);
+    ASSERT_GT(run.signalled.count(), 0) << run.out;
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
     ASSERT_GE(run.events.size(), 3u) << run.out;
     EXPECT_EQ(run.events.back(),
               (nlohmann::json{{"event", "error"},
                               {"message", "The scan stopped: Operation was canceled"}}));
-    // The batch had nine pages, some nine seconds, still to go.
-    EXPECT_LT(run.times.back() - signalled, 3s);
+    // The batch had eight pages and a part, some eight seconds, still to go.
+    EXPECT_LT(run.times.back() - run.signalled, 3s);
     EXPECT_EQ(qevtest::pagesIn(dir.path()).size(), run.events.size() - 2);
     expectEveryPageWhole(run, dir.path());
   }

@@ -160,7 +160,6 @@ std::vector<unsigned char> encode(const Message& m) {
   w.real(m.unitInfo.physical.height);
 
   w.error(m.error);
-  w.text(m.path);
   return std::move(w.bytes);
 }
 
@@ -206,7 +205,6 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.unitInfo.physical.height = r.real();
 
   m.error = r.error();
-  m.path = r.text();
   if (!r.complete()) return std::nullopt;
   return m;
 }

@@ -9,6 +9,13 @@
 // fields; each kind reads only those it needs. The encoding is private to this file pair:
 // both ends are built together, so there is no versioning. A packet that does not decode is
 // a broken host.
+//
+// Page files are qev's alone: qev makes each one, hands over its descriptor with `file`, and
+// removes it unless the host reports it `scanned`. The host only writes into it; it never
+// names, moves or removes a file. It reports `scanned` at most once for each `file` it got,
+// never after `noFile`, and for a file before it asks for the next one (`needFile`) and
+// before the scan's `completed` or `lost`. A page that is cut off (a stop, a failure) is
+// simply not reported.
 
 #include <cstdint>
 #include <optional>
@@ -28,7 +35,7 @@ enum class Kind : std::uint8_t {
   open,
   select,  // `unit`
   scan,    // `job`
-  file,    // the next page file: `path`, with its descriptor
+  file,    // the next page file: its descriptor rides along
   noFile,  // no page file could be made: `error`
   cancel,  // stop the session's work now, also from inside a blocking call
   close,   // end the session and answer `closed`
@@ -40,7 +47,7 @@ enum class Kind : std::uint8_t {
   opened,     // `error` or `info.units`
   selected,   // `unitInfo`, `error`
   needFile,   // a page is about to be read: answer `file` or `noFile`
-  scanned,    // the page file at `path` is complete
+  scanned,    // the page file handed over last is complete
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
   closed,
@@ -84,7 +91,6 @@ struct Message {
   DeviceInfo info;
   UnitInfo unitInfo;
   std::optional<Error> error;
-  std::string path;
 };
 
 std::vector<unsigned char> encode(const Message& message);

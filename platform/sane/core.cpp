@@ -3,14 +3,13 @@
 
 #include "platform/sane/core.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 #include "platform/sane/encoder.h"
 #include "platform/sane/habits.h"
@@ -288,6 +287,10 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
       if (status == SANE_STATUS_EOF) break;
       if (status != SANE_STATUS_GOOD) return status;
     }
+    // After a stop nothing completes the page, whatever the backend answered: the test
+    // backend and several real ones end the frame with EOF once cancelled, as if it were
+    // whole.
+    if (closing || cancelling) return SANE_STATUS_CANCELLED;
     encoder.endFrame();
     if (p.last_frame) return SANE_STATUS_GOOD;
     status = sane_start(h);
@@ -328,9 +331,9 @@ void DeviceCore::scan(const host::ScanJob& job) {
   // feed sheets (sheetsOnFlatbed).
   bool feeds = job.unit != flatbedUnit;
 
-  PageEncoder encoder([this](const std::string& path) {
-    link.send({.kind = host::Kind::scanned, .device = info.name, .path = path});
-  });
+  // Each page file is reported once it is whole; one that is not is never reported, and qev
+  // removes it.
+  PageEncoder encoder([this] { link.send(host::Kind::scanned, info.name); });
   std::optional<Error> error;
   SANE_Status failed = SANE_STATUS_GOOD;
   bool endedIfListed = false;  // the end of the batch, if the device is still there
@@ -348,16 +351,15 @@ void DeviceCore::scan(const host::ScanJob& job) {
     }
     SANE_Status status = sane_start(h);
     if (status != SANE_STATUS_GOOD) {
-      ::close(file.fd);
-      ::unlink(file.path.c_str());
-      // After a page, each backend's way of saying that the feeder is empty ends the batch.
+      // The file goes unwritten and unreported. After a page, each backend's way of saying
+      // that the feeder is empty ends the batch.
       Ending ending =
           pages > 0 && !cancelling ? feederEnding(backend, Stage::start, status) : Ending::fails;
       if (ending == Ending::fails) failed = status;
       endedIfListed = ending == Ending::endsIfListed;
       break;
     }
-    encoder.beginPage(file.fd, file.path, density);
+    encoder.beginPage(std::move(file.fd), density);
     std::size_t bytes = 0;
     bool unknownHeight = false;
     status = readPage(encoder, bytes, unknownHeight);

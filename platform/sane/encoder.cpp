@@ -1,12 +1,8 @@
 #include "platform/sane/encoder.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "platform/bands.h"
-#include "platform/files.h"
 #include "platform/jpeg.h"
 
 namespace qev {
@@ -32,7 +28,7 @@ int plane(FrameFormat format) {
 }  // namespace
 
 struct PageEncoder::Page {
-  std::optional<PageFile> file;
+  Descriptor file;  // until the page is finished or dropped
   int density = 0;
   bool broken = false;
 
@@ -42,8 +38,8 @@ struct PageEncoder::Page {
   std::size_t filled = 0;
   std::vector<unsigned char> row;  // the line as 8-bit samples
 
-  // Encoded as the lines come: single-pass frames. The height is that of the frame, or 0
-  // while it is unknown.
+  // Encoded as the lines come: single-pass frames. `height` is the most lines the frame
+  // announced, or 0 while it is unknown; the page has the lines written.
   bool streaming = false;
   PixelLayout layout = PixelLayout::gray;
   int height = 0;
@@ -75,10 +71,9 @@ void PageEncoder::send(Message message) {
   changed.notify_all();
 }
 
-void PageEncoder::beginPage(int fd, std::string path, int density) {
+void PageEncoder::beginPage(Descriptor file, int density) {
   Message m{Kind::page};
-  m.fd = fd;
-  m.path = std::move(path);
+  m.file = std::move(file);
   m.density = density;
   send(std::move(m));
 }
@@ -156,11 +151,12 @@ void PageEncoder::broke(Error error) {
   dropPage();
 }
 
-// Closes and removes the page's file; whatever else comes for this page is ignored.
+// Gives the page up: its file is closed undelivered, and whatever else comes for this page
+// is ignored.
 void PageEncoder::dropPage() {
-  if (!page || !page->file) return;
+  if (!page || !page->file.valid()) return;
   bands->abort();
-  page->file.reset();
+  (void)page->file.close();
   page->broken = true;
 }
 
@@ -169,7 +165,7 @@ void PageEncoder::handle(Message& message) {
     case Kind::page:
       dropPage();
       page = std::make_unique<Page>();
-      page->file.emplace(message.fd, std::move(message.path));
+      page->file = std::move(message.file);
       page->density = message.density;
       if (failure()) dropPage();  // no page is written after a failure
       break;
@@ -216,12 +212,15 @@ void PageEncoder::startFrame(const Frame& frame) {
     p.streaming = true;
     p.layout = layout;
     p.height = frame.last && frame.lines > 0 ? frame.lines : 0;
+    // The bands take the height as unknown whatever the frame announced, and write the
+    // height of the lines given when the page ends: a frame that stops early is not filled
+    // up. A whole page is the same file either way.
     JpegShape shape{.width = frame.pixels,
-                    .height = p.height,
+                    .height = 0,
                     .layout = layout,
                     .density = p.density,
                     .quality = jpegQuality};
-    if (auto error = bands->begin(shape, p.file->fd())) return broke(*error);
+    if (auto error = bands->begin(shape, p.file.get())) return broke(*error);
   }
 }
 
@@ -276,44 +275,33 @@ void PageEncoder::completePage() {
   Page& p = *page;
   std::optional<Error> error;
   if (p.streaming) {
-    // A frame that ends early is filled up with white, so that the page is still delivered.
-    std::vector<unsigned char> white(p.row.size(), 255);
-    while (!error && p.written < p.height) {
-      error = bands->rows(white.data(), white.size(), 1);
-      ++p.written;
-    }
-    if (!error) error = bands->finish();
+    // The lines written are the page; none at all is no page (the bands refuse it).
+    error = bands->finish();
   } else {
+    // A line needs all three colours: the page has the lines of the shortest plane.
     auto width = static_cast<std::size_t>(p.pixels);
     JpegShape shape{.width = p.pixels,
-                    .height = *std::max_element(std::begin(p.planeRows), std::end(p.planeRows)),
+                    .height = *std::min_element(std::begin(p.planeRows), std::end(p.planeRows)),
                     .layout = PixelLayout::rgb,
                     .density = p.density,
                     .quality = jpegQuality};
     if (shape.height == 0) error = Error{"Image size not supported by JPEG"};
-    if (!error) error = bands->begin(shape, p.file->fd());
+    if (!error) error = bands->begin(shape, p.file.get());
     std::vector<unsigned char> rgb(width * 3);
     for (int y = 0; y < shape.height && !error; ++y) {
       for (int c = 0; c < 3; ++c) {
-        bool have = y < p.planeRows[c];
         const unsigned char* from = p.planes[c].data() + static_cast<std::size_t>(y) * width;
-        for (std::size_t x = 0; x < width; ++x) rgb[3 * x + c] = have ? from[x] : 0;
+        for (std::size_t x = 0; x < width; ++x) rgb[3 * x + c] = from[x];
       }
       error = bands->rows(rgb.data(), rgb.size(), 1);
     }
     if (!error) error = bands->finish();
   }
   if (!error) {
-    if (Outcome closed = p.file->close(); !closed.ok()) error = closed.error();
+    if (Outcome closed = p.file.close(); !closed.ok()) error = closed.error();
   }
-  if (error) {
-    p.file.reset();
-    return broke(*error);
-  }
-  p.file->keep();
-  std::string path = p.file->path();
-  p.file.reset();
-  delivered(path);
+  if (error) return broke(*error);
+  delivered();
 }
 
 }  // namespace qev

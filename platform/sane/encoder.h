@@ -8,9 +8,16 @@
 // for frames of unknown height. Only the separate red, green and blue frames of a three-pass
 // scanner are kept until the page ends, since a line needs every colour before it is encoded.
 //
-// A failure (a file that cannot be written, a frame that cannot be encoded) removes the
-// page's incomplete file and every later page file, and is kept: the reader polls `failure`
-// and stops. Pages that were complete before it stay delivered.
+// A page has exactly the lines that arrived, up to the height its frame announced: a frame
+// that ends early makes a shorter page, never one filled up, and one without any line is no
+// page but a failure.
+//
+// The encoder owns only the descriptors of the page files it is handed; the files are the
+// caller's. A page that is aborted, or cut by a failure, is closed and never reported
+// delivered, which is all that tells its file from a whole page. A failure (a file that
+// cannot be written, a frame that cannot be encoded) abandons that page and every later one
+// and is kept: the reader polls `failure` and stops. Pages that were complete before it stay
+// delivered.
 
 #include <condition_variable>
 #include <deque>
@@ -18,10 +25,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/descriptor.h"
 #include "platform/error.h"
 #include "platform/sane/pixels.h"
 
@@ -31,8 +38,9 @@ class BandEncoder;
 
 class PageEncoder {
  public:
-  // Called on the encoder's thread with the path of each finished page file, in page order.
-  using Delivered = std::function<void(const std::string& path)>;
+  // Called on the encoder's thread each time a page is finished: its file, the one handed
+  // over with the latest `beginPage`, is complete and closed.
+  using Delivered = std::function<void()>;
 
   static constexpr std::size_t bufferSize = 64 * 1024;
   static constexpr std::size_t buffersQueued = 16;
@@ -42,9 +50,9 @@ class PageEncoder {
   PageEncoder(const PageEncoder&) = delete;
   PageEncoder& operator=(const PageEncoder&) = delete;
 
-  // A page begins, to be written to the open file `fd` (taken over and closed here) at
-  // `path`, with `density` dots per inch.
-  void beginPage(int fd, std::string path, int density);
+  // A page begins, to be written to the open file `file` (closed here), with `density` dots
+  // per inch.
+  void beginPage(Descriptor file, int density);
   void beginFrame(const Frame& frame);
   // A buffer of `bufferSize` bytes to read into; waits while too many are queued.
   std::vector<unsigned char> buffer();
@@ -53,7 +61,7 @@ class PageEncoder {
   void endFrame();
   // The page is complete: its file is finished and delivered.
   void endPage();
-  // The page failed: its file is removed.
+  // The page is cut off: its file is closed and never delivered.
   void abortPage();
 
   // The first failure, if any. Safe from any thread.
@@ -66,8 +74,7 @@ class PageEncoder {
   struct Message {
     explicit Message(Kind kind) : kind(kind) {}
     Kind kind;
-    int fd = -1;
-    std::string path;
+    Descriptor file;
     int density = 0;
     Frame frame;
     std::vector<unsigned char> data;

@@ -16,7 +16,9 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 
+#include "platform/descriptor.h"
 #include "platform/host/protocol.h"
 #include "platform/sane/core.h"
 #include "platform/sane/discovery.h"
@@ -61,11 +63,12 @@ int main(int argc, char** argv) {
     // qev has gone, or sent what no qev sends: either way nobody is listening any more.
     if (!received) ::_exit(0);
     host::Message& m = received->message;
+    // Only a page file comes with a descriptor; any other is closed unused.
+    Descriptor fd(received->fd);
     if (m.kind == host::Kind::file || m.kind == host::Kind::noFile) {
-      link.arrived({.fd = received->fd, .path = m.path, .error = m.error});
+      link.arrived({.fd = std::move(fd), .error = m.error});
       continue;
     }
-    if (received->fd >= 0) ::close(received->fd);
     if (m.kind == host::Kind::browse) {
       if (discovery) continue;
       discovery = std::make_shared<Discovery>(link, *worker, m.probe);

@@ -1,7 +1,5 @@
 #include "platform/sane/link.h"
 
-#include <unistd.h>
-
 #include "platform/sane/options.h"
 
 namespace qev {
@@ -19,19 +17,15 @@ Link::File Link::needFile(const std::string& device) {
   if (!file) return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
   File got = std::move(*file);
   file.reset();
-  if (interrupted && got.fd >= 0) {
-    // Stopped while the file was on its way: it is not written, and not left behind.
-    ::close(got.fd);
-    ::unlink(got.path.c_str());
-    return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
-  }
+  // Stopped while the file was on its way: it is not written, and not reported, so qev
+  // removes it.
+  if (interrupted && got.fd.valid()) return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
   return got;
 }
 
 void Link::arrived(File arriving) {
   {
     std::lock_guard lock(mutex);
-    if (file && file->fd >= 0) ::close(file->fd);
     file = std::move(arriving);
   }
   changed.notify_all();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/descriptor.h"
 #include "platform/error.h"
 #include "platform/host/protocol.h"
 
@@ -23,14 +24,15 @@ class Link {
   void send(const host::Message& message);
   void send(host::Kind kind, const std::string& device) { send({.kind = kind, .device = device}); }
 
-  // A page file: an open descriptor and its path, or why there is none.
+  // A page file that qev made and handed over, open for writing, or why there is none. The
+  // host only writes into it: qev keeps its name and removes it unless it is reported
+  // `scanned`.
   struct File {
-    int fd = -1;
-    std::string path;
+    Descriptor fd;
     std::optional<Error> error;
   };
   // Asks qev for the next page file of `device` and waits for it. Ends with the cancellation
-  // error when `interrupt` is called meanwhile.
+  // error when `interrupt` is called meanwhile; a file that came all the same is closed.
   File needFile(const std::string& device);
   // qev's answer, from the thread that reads the socket.
   void arrived(File file);

@@ -325,6 +325,10 @@ bool apply(Device& d, const std::string& key, const std::string& value) {
   if (key == "signals")
     return (d.resetSignals = value == "reset"), value == "reset" || value == "keep";
   if (key == "record") return (d.record = unescape(value)), !d.record.empty();
+  if (key == "after-cancel") {
+    d.afterCancel = value == "eof" ? SANE_STATUS_EOF : SANE_STATUS_CANCELLED;
+    return value == "eof" || value == "cancelled";
+  }
   return false;
 }
 

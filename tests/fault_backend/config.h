@@ -74,6 +74,8 @@ struct Device {
   std::string removeSet;      // setting this option finds the device unplugged
   Crash crashRead = Crash::none, crashOpen = Crash::none;
   bool hangOpen = false, hangDevices = false, resetSignals = false;
+  // What sane_read answers once sane_cancel was called during or after a page.
+  SANE_Status afterCancel = SANE_STATUS_CANCELLED;
   std::optional<std::string> print;  // written to standard output and error
   std::string record;                // a file that records what the frontend asked for
   // State of the loaded backend.

@@ -64,6 +64,14 @@ SANE_Status feederEnd(Handle& h) {
   return SANE_STATUS_NO_DOCS;
 }
 
+// The answer of the first sane_read after a sane_cancel, as `after-cancel` says: CANCELLED,
+// or EOF (SANE's test backend, whose reader is gone, and several real backends), which tells
+// nothing of the page being cut.
+SANE_Status cancelled(Handle& h) {
+  h.state = State::idle;
+  return h.device->afterCancel;
+}
+
 // Decides what happens at the read that reaches line lines / 2 of the page just started.
 void planMidway(Handle& h) {
   const Device& d = *h.device;
@@ -278,10 +286,7 @@ SANE_Status sane_fault_read(SANE_Handle handle, SANE_Byte* data, SANE_Int max, S
   if (!h || !data || !length || max < 0) return SANE_STATUS_INVAL;
   Device& d = *h->device;
   if (d.removed) return SANE_STATUS_IO_ERROR;
-  if (h->state == State::cancelled) {
-    h->state = State::idle;
-    return SANE_STATUS_CANCELLED;
-  }
+  if (h->state == State::cancelled) return cancelled(*h);
   if (h->state == State::done) return SANE_STATUS_EOF;
   if (h->state == State::empty) {
     h->state = State::idle;
@@ -289,6 +294,8 @@ SANE_Status sane_fault_read(SANE_Handle handle, SANE_Byte* data, SANE_Int max, S
   }
   if (h->state != State::reading) return SANE_STATUS_INVAL;
   sleepMs(d.delayMs);
+  // A cancel while the read waited ends it, as it ends a real scanner's transfer.
+  if (h->state == State::cancelled) return cancelled(*h);
   // A slow spell: reads that succeed with nothing at the start of the page.
   if (h->emptyLeft > 0) {
     --h->emptyLeft;

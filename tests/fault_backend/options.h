@@ -5,6 +5,7 @@
 
 #include <sane/sane.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <string>
@@ -34,7 +35,8 @@ struct Handle {
   Device* device = nullptr;
   std::deque<Option> options;  // a deque keeps descriptor addresses stable
   bool stale = false;          // RELOAD_OPTIONS answered, descriptors not fetched since
-  State state = State::idle;
+  // Atomic: sane_cancel may come from another thread while a sane_read waits (`delay`).
+  std::atomic<State> state{State::idle};
   long long page = 0, fed = 0;  // pages started, sheets taken, since sane_open
   bool backPending = false;     // the back of the last sheet comes at the next sane_start
   SANE_Parameters params{};
