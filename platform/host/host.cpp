@@ -195,6 +195,15 @@ void Host::killAfter(Clock::duration grace) {
   [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
 }
 
+void Host::spare() {
+  {
+    std::lock_guard lock(mutex);
+    killAt = Clock::time_point::max();
+  }
+  char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+}
+
 int Host::closedSoFar() {
   std::lock_guard lock(mutex);
   return closedCount;

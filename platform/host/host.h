@@ -56,6 +56,8 @@ class Host {
 
   // Kills the host when it has not ended `grace` from now.
   void killAfter(Clock::duration grace);
+  // The host answered in time: no kill is due any more.
+  void spare();
 
   // The host sent what it must not: it is killed now, and its end is described with
   // `reason` (the first one given). Any thread.

@@ -268,6 +268,7 @@ void HostDevice::requestCancel() {
 
 void HostDevice::complete(const std::optional<Error>& error) {
   stage = Stage::idle;
+  if (auto s = live(); s && cancelled) s->host->spare();  // the cancel was answered
   cancelled = false;
   pending.reset();
   if (delegate) delegate->didComplete(*this, error);
