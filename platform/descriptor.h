@@ -24,6 +24,8 @@ class Descriptor {
   // Closes it now, reporting what close says (a delayed write error shows up here). Closing
   // no descriptor is success.
   Outcome close();
+  // Closes it now, whatever close says.
+  void reset() { (void)close(); }
 
  private:
   int descriptor = -1;

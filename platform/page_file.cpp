@@ -7,6 +7,15 @@
 
 namespace qev {
 
+std::string join(std::string_view folder, std::string_view name) {
+  if (folder.empty()) return std::string(name);
+  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+  std::string path(folder);
+  if (path != "/") path += '/';
+  path += name;
+  return path;
+}
+
 Outcome writeAll(int fd, std::span<const unsigned char> bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -19,14 +28,36 @@ Outcome writeAll(int fd, std::span<const unsigned char> bytes) {
   return {};
 }
 
-std::optional<PageFile> PageFile::create(const std::function<std::string(int attempt)>& name,
+std::optional<PageFile> PageFile::create(const Folder& folder,
+                                         const std::function<std::string(int attempt)>& name,
                                          Outcome& outcome, int attempts) {
+  // A descriptor of its own: the file is removed through it, however long it lives.
+  Descriptor own(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
+  if (!own.valid()) {
+    outcome = systemError(errno);
+    return std::nullopt;
+  }
+  return make(std::move(own), folder.path(), name, outcome, attempts);
+}
+
+std::optional<PageFile> PageFile::create(const std::function<std::string(int attempt)>& path,
+                                         Outcome& outcome, int attempts) {
+  return make(Descriptor(), "", path, outcome, attempts);
+}
+
+std::optional<PageFile> PageFile::make(Descriptor folder, const std::string& folderPath,
+                                       const std::function<std::string(int attempt)>& name,
+                                       Outcome& outcome, int attempts) {
+  const int at = folder.valid() ? folder.get() : AT_FDCWD;
   for (int attempt = 1; attempt <= attempts; ++attempt) {
-    std::string path = name(attempt);
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
+    std::string entry = name(attempt);
+    // O_EXCL: a name that is taken, also by a symbolic link, fails instead of being opened.
+    Descriptor file(
+        ::openat(at, entry.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (file.valid()) {
       outcome = {};
-      return PageFile(fd, std::move(path));
+      std::string shown = join(folderPath, entry);
+      return PageFile(std::move(file), std::move(folder), std::move(entry), std::move(shown));
     }
     if (errno != EEXIST) {
       outcome = systemError(errno);
@@ -37,19 +68,31 @@ std::optional<PageFile> PageFile::create(const std::function<std::string(int att
   return std::nullopt;
 }
 
+PageFile::PageFile(int fd, std::string path) : file(fd), name(path), shown(std::move(path)) {}
+
+PageFile::PageFile(Descriptor file, Descriptor folder, std::string name, std::string shown)
+    : file(std::move(file)),
+      folder(std::move(folder)),
+      name(std::move(name)),
+      shown(std::move(shown)) {}
+
 PageFile::PageFile(PageFile&& other) noexcept
-    : descriptor(other.descriptor), name(std::move(other.name)), kept(other.kept) {
-  other.descriptor = -1;
+    : file(std::move(other.file)),
+      folder(std::move(other.folder)),
+      name(std::move(other.name)),
+      shown(std::move(other.shown)),
+      kept(other.kept) {
   other.kept = true;
 }
 
 PageFile& PageFile::operator=(PageFile&& other) noexcept {
   if (this != &other) {
     drop();
-    descriptor = other.descriptor;
+    file = std::move(other.file);
+    folder = std::move(other.folder);
     name = std::move(other.name);
+    shown = std::move(other.shown);
     kept = other.kept;
-    other.descriptor = -1;
     other.kept = true;
   }
   return *this;
@@ -57,18 +100,13 @@ PageFile& PageFile::operator=(PageFile&& other) noexcept {
 
 PageFile::~PageFile() { drop(); }
 
-void PageFile::drop() {
-  if (descriptor >= 0) ::close(descriptor);
-  descriptor = -1;
-  if (!kept) ::unlink(name.c_str());
-  kept = true;
-}
+int PageFile::at() const { return folder.valid() ? folder.get() : AT_FDCWD; }
 
-Outcome PageFile::close() {
-  int result = ::close(descriptor);
-  descriptor = -1;
-  if (result != 0) return systemError(errno);
-  return {};
+void PageFile::drop() {
+  file.reset();
+  if (!kept) ::unlinkat(at(), name.c_str(), 0);
+  kept = true;
+  folder.reset();
 }
 
 }  // namespace qev

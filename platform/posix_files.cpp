@@ -60,24 +60,26 @@ Written writeNew(const std::string& path, std::span<const unsigned char> bytes) 
   return written;
 }
 
-Outcome move(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return {};
-  }
+namespace {
+
+Outcome moveAt(int source, const char* from, int target, const char* to) {
+  if (::renameat2(source, from, target, to, RENAME_NOREPLACE) == 0) return {};
   if (errno != EINVAL && errno != ENOSYS) return systemError(errno);
   // The file system does not know RENAME_NOREPLACE: a hard link fails when `to` exists.
-  if (::link(from.c_str(), to.c_str()) != 0) return systemError(errno);
-  ::unlink(from.c_str());
+  if (::linkat(source, from, target, to, 0) != 0) return systemError(errno);
+  ::unlinkat(source, from, 0);
   return {};
 }
 
-std::string join(std::string_view folder, std::string_view name) {
-  if (folder.empty()) return std::string(name);
-  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
-  std::string path(folder);
-  if (path != "/") path += '/';
-  path += name;
-  return path;
+}  // namespace
+
+Outcome move(const std::string& from, const std::string& to) {
+  return moveAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+}
+
+Outcome move(const Folder& source, const std::string& from, const Folder& target,
+             const std::string& to) {
+  return moveAt(source.fd(), from.c_str(), target.fd(), to.c_str());
 }
 
 }  // namespace qev

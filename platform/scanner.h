@@ -25,6 +25,7 @@
 
 namespace qev {
 
+class Folder;
 class RunLoop;
 
 // Device types the browser looks for: scanners (0x2) that are local (0x100), shared (0x200)
@@ -114,7 +115,9 @@ class Device {
   virtual void requestOpenSession() = 0;
   virtual void requestSelectUnit(UnitType type) = 0;
   virtual void setTransferMode(int mode) = 0;
-  virtual void setDownloadsFolder(const std::string& path) = 0;
+  // The folder the scan's page files are created in. Not owned: the caller keeps it open
+  // until the scan has completed.
+  virtual void setDownloadsFolder(const Folder& folder) = 0;
   virtual void setDocumentName(const std::string& name) = 0;
   virtual void setDocumentType(const std::string& type) = 0;
   virtual void requestScan() = 0;

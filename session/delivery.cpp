@@ -5,9 +5,11 @@
 
 namespace qev {
 
-std::string deliver(const std::string& path, const std::string& out, std::int64_t n) {
-  std::string target = join(out, pageName(n));
-  return move(path, target).ok() ? target : path;
+std::string deliver(const Folder& staging, const std::string& path, const Folder& out,
+                    std::int64_t n) {
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const std::string target = pageName(n);
+  return move(staging, name, out, target).ok() ? out.at(target) : path;
 }
 
 }  // namespace qev

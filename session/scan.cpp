@@ -19,6 +19,10 @@ constexpr const char* staging = ".qev-incoming";
 constexpr const char* documentName = "qev-incoming";
 constexpr const char* documentType = "public.jpeg";
 
+[[noreturn]] void unusable(const Error& error) {
+  fail("The output folder cannot be used: " + error.description);
+}
+
 }  // namespace
 
 Scan::Scan(std::shared_ptr<Device> device, std::string out, std::string source, bool duplex,
@@ -32,9 +36,18 @@ Scan::Scan(std::shared_ptr<Device> device, std::string out, std::string source, 
 }
 
 void Scan::begin() {
-  // A folder that cannot be made is not reported here: the scanner's first page file then
-  // fails with the real cause, and the scan stops with it.
-  (void)makeFolder(out);
+  // Everything a page needs on disk is tried before the scanner is opened, so that a folder
+  // that cannot take pages feeds no sheet. The staging folder must be qev's own: another
+  // user who could write it could swap a page between its scan and its move.
+  if (Outcome made = makeFolder(out); !made.ok()) unusable(made.error());
+  Outcome opened;
+  folder = Folder::open(out, opened);
+  if (!folder) unusable(opened.error());
+  incoming = Folder::own(*folder, staging, opened);
+  if (!incoming) unusable(opened.error());
+  // Pages are written in the one and moved into the other.
+  if (Outcome writable = checkWritable(*incoming); !writable.ok()) unusable(writable.error());
+  if (Outcome writable = checkWritable(*folder); !writable.ok()) unusable(writable.error());
   device->requestOpenSession();
 }
 
@@ -65,9 +78,7 @@ void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& er
     unit.setScanArea({.x = 0, .y = 0, .width = glass.width, .height = glass.height});
   }
   scanner.setTransferMode(fileTransfer);
-  std::string folder = join(out, staging);
-  (void)makeFolder(folder);  // as in begin()
-  scanner.setDownloadsFolder(folder);
+  scanner.setDownloadsFolder(*incoming);
   scanner.setDocumentName(documentName);
   scanner.setDocumentType(documentType);
   scanner.requestScan();
@@ -76,7 +87,7 @@ void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& er
 void Scan::didScan(Device&, const std::string& path) {
   // The number is taken before the move and stays taken whatever the move does.
   std::int64_t n = ++pages;
-  emit({{"event", "page"}, {"file", deliver(path, out, n)}, {"n", n}});
+  emit({{"event", "page"}, {"file", deliver(*incoming, path, *folder, n)}, {"n", n}});
 }
 
 void Scan::didComplete(Device& scanner, const std::optional<Error>& error) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/scanner.h"
 
 namespace qev {
@@ -21,8 +22,9 @@ class Scan : public DeviceDelegate {
   Scan(const Scan&) = delete;
   Scan& operator=(const Scan&) = delete;
 
-  // Creates `out` (a failure shows up later, when pages cannot be moved) and asks the
-  // scanner to open.
+  // Creates `out`, opens it and its staging folder, makes sure a page can be written there
+  // and asks the scanner to open. A folder that cannot take pages ends the run here, before
+  // the scanner is opened.
   void begin();
 
   void didOpen(Device& scanner, const std::optional<Error>& error) override;
@@ -37,6 +39,11 @@ class Scan : public DeviceDelegate {
   const bool duplex;
   const std::int64_t dpi;
   std::int64_t pages = 0;  // pages delivered so far
+
+ private:
+  // Opened by `begin` and held until the process ends: the scanner writes pages into
+  // `incoming`, and each is moved from there into `folder`.
+  std::optional<Folder> folder, incoming;
 };
 
 }  // namespace qev

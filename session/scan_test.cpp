@@ -69,14 +69,17 @@ class ScanSession : public ::testing::Test {
   qevtest::Capture capture;
 };
 
-TEST_F(ScanSession, BeginCreatesTheFolderQuietlyAndAsksToOpen) {
+TEST_F(ScanSession, BeginCreatesTheFoldersQuietlyAndAsksToOpen) {
   out = dir + "/a/b/out";
-  for (int time = 0; time < 2; ++time) {  // the second time the folder exists already
+  for (int time = 0; time < 2; ++time) {  // the second time the folders exist already
     SCOPED_TRACE(time);
     Scan scan(device, out, "flatbed", false, 300);
     device->calls.clear();
     scan.begin();
     EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_EQ(fs::status(out + "/.qev-incoming").permissions(), fs::perms(0700));
+    EXPECT_EQ(qevtest::names(out), std::vector<std::string>{".qev-incoming"});
+    EXPECT_EQ(qevtest::names(out + "/.qev-incoming"), std::vector<std::string>{});
     EXPECT_EQ(device->calls, (std::vector<std::string>{"requestOpenSession"}));
     EXPECT_TRUE(capture.events.empty());
   }
@@ -268,15 +271,73 @@ TEST_F(ScanSession, PageMoveNeverReplacesAnExistingFile) {
   EXPECT_EQ(readFile(target(4)), "page 4");
 }
 
-TEST_F(ScanSession, EveryFailedMoveIsStillAPage) {
-  // The output folder cannot be created: a file stands in its way. No event says so; the
-  // pages report the paths they were delivered to, and all count.
-  std::ofstream(dir + "/file") << "";
-  out = dir + "/file/out";
+// A folder that cannot take pages ends the run with its cause before the scanner is asked
+// to open, so that no sheet is fed for a page with nowhere to go.
+TEST_F(ScanSession, AnUnusableFolderEndsTheRunBeforeTheScannerOpens) {
+  struct {
+    const char* name;
+    std::function<void(const std::string& dir)> setup;
+    std::string out;  // in `dir`
+    std::string cause;
+  } cases[] = {
+      {"the output folder is a plain file",
+       [](const std::string& d) { std::ofstream(d + "/file") << ""; }, "file", "Not a directory"},
+      {"the output folder is under a plain file",
+       [](const std::string& d) { std::ofstream(d + "/file") << ""; }, "file/out",
+       "Not a directory"},
+      {"the staging folder is a symbolic link",
+       [](const std::string& d) {
+         fs::create_directories(d + "/out");
+         fs::create_directory(d + "/elsewhere");
+         fs::create_directory_symlink(d + "/elsewhere", d + "/out/.qev-incoming");
+       },
+       "out", ".qev-incoming is a symbolic link"},
+      {"the staging folder is a plain file",
+       [](const std::string& d) {
+         fs::create_directories(d + "/out");
+         std::ofstream(d + "/out/.qev-incoming") << "";
+       },
+       "out", ".qev-incoming is not a folder"},
+      {"others may write the staging folder",
+       [](const std::string& d) {
+         fs::create_directories(d + "/out/.qev-incoming");
+         fs::permissions(d + "/out/.qev-incoming", fs::perms(0777));
+       },
+       "out", ".qev-incoming can be written by other users"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    qevtest::TempDir root;
+    c.setup(root.path());
+    out = root / c.out;
+    capture.events.clear();
+    device->calls.clear();
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(capture.events,
+              std::vector<json>{error("The output folder cannot be used: " + c.cause)});
+    EXPECT_EQ(device->calls, std::vector<std::string>{"setDelegate"});
+    EXPECT_EQ(qevtest::names(root / "elsewhere"), std::vector<std::string>{});
+  }
+}
+
+// The staging folder is used through what `begin` opened: swapped for a symbolic link in the
+// middle of the run, it redirects no page.
+TEST_F(ScanSession, AStagingFolderSwappedDuringTheRunRedirectsNoPage) {
   device->pages = 2;
-  EXPECT_EQ(run(), 0);
+  fs::create_directory(dir + "/elsewhere");
+  Scan scan(device, out, "feeder", false, 300);
+  auto status = qevtest::Capture::endOf([&] {
+    scan.begin();
+    fs::rename(out + "/.qev-incoming", out + "/moved");
+    fs::create_directory_symlink(dir + "/elsewhere", out + "/.qev-incoming");
+    loop.runUntil(RunLoop::Clock::now() + 10s);
+  });
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(capture.events,
-            (std::vector<json>{opened(), page(staged(1), 1), page(staged(2), 2), done(2)}));
+            (std::vector<json>{opened(), page(target(1), 1), page(target(2), 2), done(2)}));
+  EXPECT_EQ(readFile(target(2)), "page 2");
+  EXPECT_EQ(qevtest::names(dir + "/elsewhere"), std::vector<std::string>{});
+  EXPECT_EQ(qevtest::names(out + "/moved"), std::vector<std::string>{});
 }
 
 TEST_F(ScanSession, CloseAndReadyCallbacksChangeNothing) {

@@ -2,7 +2,7 @@
 
 // A working scanner service for unit tests, driven by data: devices with their texts and
 // units, a browser that reports them at chosen times from a thread of its own, an optional
-// error for each callback, pages written as small real files into the downloads folder, and
+// error for each callback, pages created as small real page files in the downloads folder, and
 // removal at a chosen moment. Every callback goes through the real run loop. Each device
 // records the requests it receives, in order, as short texts.
 //
@@ -74,7 +74,7 @@ class Device : public qev::Device {
 
   // What it was asked, in order.
   mutable std::vector<std::string> calls;
-  std::string downloads;
+  const Folder* downloads = nullptr;  // the caller's, as setDownloadsFolder gave it
 
   bool isScanner() const override { return scanner; }
   std::optional<std::string> uuid() const override { return uuidText; }
@@ -101,9 +101,9 @@ class Device : public qev::Device {
   }
 
   void setTransferMode(int mode) override { record("setTransferMode", mode); }
-  void setDownloadsFolder(const std::string& path) override {
-    calls.push_back("setDownloadsFolder " + path);
-    downloads = path;
+  void setDownloadsFolder(const Folder& folder) override {
+    calls.push_back("setDownloadsFolder " + folder.path());
+    downloads = &folder;
   }
   void setDocumentName(const std::string& n) override { calls.push_back("setDocumentName " + n); }
   void setDocumentType(const std::string& t) override { calls.push_back("setDocumentType " + t); }
@@ -113,11 +113,19 @@ class Device : public qev::Device {
     for (int k = 1; k <= pages; ++k) {
       if (removal == Removal::afterPages && k > removalAfter) return removeLater();
       loop.post([this, k] {
-        std::string path = downloads + "/qev-incoming-" + std::to_string(k) + ".jpg";
+        std::string name = "qev-incoming-" + std::to_string(k) + ".jpg";
         std::string bytes = "page " + std::to_string(k);
         // A page that was not written shows in the session as one that cannot be moved.
-        (void)writeFile(path, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
-        delegate->didScan(*this, path);
+        Outcome outcome;
+        auto file = PageFile::create(
+            *downloads, [&](int) { return name; }, outcome, 1);
+        if (file &&
+            file->write({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()})
+                .ok() &&
+            file->close().ok()) {
+          file->keep();
+        }
+        delegate->didScan(*this, downloads->at(name));
       });
     }
     if (removal == Removal::afterPages) return removeLater();

@@ -1,6 +1,7 @@
 #include "tests/faults.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,6 +82,16 @@ Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long
                      mountPoint,
                      keep};
   return options;
+}
+
+Tmpfs::Tmpfs(const std::string& point, const std::string& options, bool readOnly) : point(point) {
+  std::filesystem::create_directories(point);
+  done =
+      ::mount("qev-test", point.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) == 0;
+}
+
+Tmpfs::~Tmpfs() {
+  if (done) ::umount2(point.c_str(), MNT_DETACH);
 }
 
 void expectFailed(const Run& run, const std::string& message) {

@@ -41,6 +41,22 @@ bool mayMount();
 // here. A run whose status is 99 could not mount the tmpfs.
 Options onSmallDisk(const std::string& mountPoint, const std::string& keep, long bytes);
 
+// A tmpfs mounted on `point` (made here) with the mount `options` ("size=64k",
+// "nr_inodes=16"), read-only when asked, for one test: unmounted when this goes away. Not
+// mounted where this process may not mount (not root).
+class Tmpfs {
+ public:
+  Tmpfs(const std::string& point, const std::string& options, bool readOnly = false);
+  ~Tmpfs();
+  Tmpfs(const Tmpfs&) = delete;
+  Tmpfs& operator=(const Tmpfs&) = delete;
+  bool mounted() const { return done; }
+
+ private:
+  std::string point;
+  bool done = false;
+};
+
 // The run failed as qev fails: status 1, nothing on standard error, and last the `error`
 // event with `message`. Fatal failures; callers wrap it in ASSERT_NO_FATAL_FAILURE.
 void expectFailed(const Run& run, const std::string& message);

@@ -75,7 +75,7 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   void requestSelectUnit(UnitType type) override;
   // Pages always come as files.
   void setTransferMode(int) override {}
-  void setDownloadsFolder(const std::string& path) override { folder = path; }
+  void setDownloadsFolder(const Folder& downloads) override { folder = &downloads; }
   void setDocumentName(const std::string& name) override { document = name; }
   // Pages are always JPEG files.
   void setDocumentType(const std::string&) override {}
@@ -103,7 +103,7 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   DeviceDelegate* delegate = nullptr;
   std::map<UnitType, std::unique_ptr<HostUnit>> units;
   HostUnit* current = nullptr;
-  std::string folder;
+  const Folder* folder = nullptr;  // the session's, open until the scan completes
   std::string document = "scan";
   int nextFile = 1;
   Stage stage = Stage::idle;
@@ -277,12 +277,17 @@ void HostDevice::complete(const std::optional<Error>& error) {
 // A new page file for the host to write: created here, so that qev always knows which file
 // is incomplete, and removes it should the host die while writing it.
 void HostDevice::giveFile() {
+  if (folder == nullptr) {
+    send({.kind = host::Kind::noFile, .error = Error{invalidText}});
+    return;
+  }
   Outcome outcome;
   auto file = PageFile::create(
+      *folder,
       [&](int) {
         char number[32];
         std::snprintf(number, sizeof number, "-%04d.jpg", nextFile++);
-        return join(folder, document + number);
+        return document + number;
       },
       outcome);
   if (!file) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/run_loop.h"
 #include "testing/files.h"
 #include "testing/jpeg.h"
@@ -124,10 +125,18 @@ class SaneScanner : public testing::Test {
       Size size = unit.physicalSize();
       unit.setScanArea({0, 0, size.width, size.height});
     }
-    device->setDownloadsFolder(folder.string());
+    open();
+    device->setDownloadsFolder(*downloads);
     device->setDocumentName("qev-incoming");
     device->requestScan();
     return recorder.wait();
+  }
+
+  // Opens the folder that pages go to.
+  void open() {
+    Outcome opened;
+    downloads = Folder::open(folder.string(), opened);
+    ASSERT_TRUE(downloads) << opened.error().description;
   }
 
   void TearDown() override {
@@ -141,6 +150,7 @@ class SaneScanner : public testing::Test {
   std::optional<qevtest::SaneConfig> config;
   qevtest::TempDir pages;
   fs::path folder = pages.path();
+  std::optional<Folder> downloads;
   RunLoop loop;
   Recorder recorder{loop};
   std::unique_ptr<DeviceBrowser> browser;
@@ -332,10 +342,23 @@ TEST_F(SaneScanner, PageFilesNeverReplaceAnExistingFile) {
   EXPECT_EQ(qevtest::readFile(folder / "qev-incoming-0001.jpg"), "mine");
 }
 
-TEST_F(SaneScanner, AMissingFolderCompletesWithTheSystemsText) {
+// Pages are created in the folder that was opened, found by its descriptor, not its path:
+// once it is gone, no page goes elsewhere.
+TEST_F(SaneScanner, AFolderRemovedAfterItWasOpenedCompletesWithTheSystemsText) {
   start();
-  folder /= "missing";
-  EXPECT_EQ(scan(flatbedUnit, 50), "complete: No such file or directory");
+  folder /= "removed";
+  fs::create_directories(folder);
+  open();
+  fs::remove(folder);
+  device->requestOpenSession();
+  ASSERT_EQ(recorder.wait(), "open");
+  device->requestSelectUnit(flatbedUnit);
+  ASSERT_EQ(recorder.wait(), "select");
+  recorder.unit->setResolution(50);
+  device->setDownloadsFolder(*downloads);
+  device->requestScan();
+  EXPECT_EQ(recorder.wait(), "complete: No such file or directory");
+  EXPECT_FALSE(fs::exists(folder));
   folder = folder.parent_path();
 }
 
@@ -357,7 +380,8 @@ TEST_F(SaneScanner, ACancelEndsTheBatchAndClosesTheSession) {
   device->requestSelectUnit(feederUnit);
   ASSERT_EQ(recorder.wait(), "select");
   recorder.unit->setResolution(100);
-  device->setDownloadsFolder(folder.string());
+  open();
+  device->setDownloadsFolder(*downloads);
   device->setDocumentName("qev-incoming");
   device->requestScan();
   auto deadline = RunLoop::Clock::now() + std::chrono::seconds(10);
