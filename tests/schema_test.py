@@ -29,6 +29,7 @@ VALID = [
     rb'{"event":"error","message":"The scan stopped: "}',
     rb'{"event":"error","message":"The scan stopped: Document feeder jammed"}',
     rb'{"event":"error","message":"Could not write a test page: No space left on device"}',
+    rb'{"event":"error","message":"The output folder cannot be used: Read-only file system"}',
     '{"event":"opened","name":"Caf\u00e9 \u2603"}'.encode("utf-8"),
 ]
 
