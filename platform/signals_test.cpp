@@ -14,6 +14,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// These tests start from the default actions, as a program started in the foreground has
+// them; one started in the background by a script has SIGINT ignored.
+void fromDefaults() {
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+}
+
 // The action in force for `signal`, without changing it.
 void (*handlerOf(int signal))(int) {
   struct sigaction now {};
@@ -22,6 +29,7 @@ void (*handlerOf(int signal))(int) {
 }
 
 TEST(StopSignals, EachSignalBecomesOneCallbackOnTheRunLoop) {
+  fromDefaults();
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(strsignal(signal));
     RunLoop loop;
@@ -41,6 +49,7 @@ TEST(StopSignals, EachSignalBecomesOneCallbackOnTheRunLoop) {
 // A signal in the first moments of a run, before the scan could cancel anything, waited and
 // then cancelled it; it used to end the run with no final line.
 TEST(StopSignals, ASignalThatCameWhileHeldIsHandledOnceTheWatchIsInPlace) {
+  fromDefaults();
   RunLoop loop;
   holdStopSignals();
   ASSERT_EQ(::raise(SIGTERM), 0);  // held: pending, not delivered
@@ -56,6 +65,7 @@ TEST(StopSignals, ASignalThatCameWhileHeldIsHandledOnceTheWatchIsInPlace) {
 }
 
 TEST(StopSignals, NothingIsPostedWithoutASignal) {
+  fromDefaults();
   RunLoop loop;
   int stops = 0;
   StopSignals stop(loop, [&] { ++stops; });
@@ -64,6 +74,7 @@ TEST(StopSignals, NothingIsPostedWithoutASignal) {
 }
 
 TEST(StopSignals, EndingTheWatchRestoresTheFormerActions) {
+  fromDefaults();
   RunLoop loop;
   ::signal(SIGTERM, SIG_IGN);
   {

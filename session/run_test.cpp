@@ -23,7 +23,13 @@ namespace fs = std::filesystem;
 
 class ScanRoad : public ::testing::Test {
  protected:
-  ScanRoad() : saved(stamp) { stamp = "20261210_001500"; }
+  ScanRoad() : saved(stamp) {
+    stamp = "20261210_001500";
+    // The default actions, as a run started in the foreground has them (one started in the
+    // background by a script has SIGINT ignored).
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+  }
   ~ScanRoad() override { stamp = saved; }
 
   std::optional<int> run(std::vector<fake::Arrival> arrivals, const ScanRequest& request,

@@ -3,7 +3,9 @@
 // not make, removes every page file that was not reported whole, and ends the run with one
 // line.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -89,6 +91,25 @@ TEST(BrokenHost, QevTakesOnlyWhatItAskedFor) {
     EXPECT_EQ(qevtest::names(out + "/.qev-incoming"), std::vector<std::string>{});
     EXPECT_EQ(qevtest::readFile(scratch), "mine");
   }
+}
+
+// The host inherited every descriptor its caller left open (a caller's file at fd 7 was
+// open in qev-host, for any backend to write to).
+TEST(BrokenHost, TheHostStartsWithOnlyItsOwnDescriptors) {
+  TempDir bin, dir;
+  fs::copy_file(QEV_BINARY, bin / "qev");
+  fs::create_symlink(QEV_STANDIN_HOST, bin / "qev-host");
+  // Left open, without close-on-exec, as a careless caller does: qev inherits it.
+  int fd = ::open((dir / "callers-file").c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  qevtest::Options options;
+  options.binary = bin / "qev";
+  options.env = {{"QEV_STANDIN", "descriptors"}};
+  auto run = qevtest::qev(
+      {"scan", "--device", "stand:in", "--out", dir / "out", "--source", "flatbed"}, options);
+  ::close(fd);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.events.back()["event"], "done") << run.out;
 }
 
 }  // namespace

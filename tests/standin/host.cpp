@@ -3,11 +3,13 @@
 // It offers one scanner, "stand:in", with a flatbed; without a fault it scans one small page.
 // Tests copy qev into a folder of their own and put this program beside it as `qev-host`.
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,9 +81,27 @@ void scan() {
   send({.kind = Kind::completed});
 }
 
+// The descriptors open here beyond the standard streams and the socket: none should be.
+std::string inherited() {
+  std::string list;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = std::stoi(entry.path().filename());
+    if (fd > 3 && ::fcntl(fd, F_GETFD) >= 0) {
+      std::error_code ignored;
+      auto target = std::filesystem::read_symlink(entry.path(), ignored);
+      if (target.string().rfind("/proc/", 0) == 0) continue;  // the listing's own
+      list += " " + std::to_string(fd);
+    }
+  }
+  return list;
+}
+
 void opened() {
   host::Message m{.kind = Kind::opened};
   m.info.units = {flatbedUnit};
+  if (is("descriptors")) {
+    if (auto list = inherited(); !list.empty()) m.error = Error{"inherited descriptors:" + list};
+  }
   send(m);
   if (is("opened-twice")) send(m);
   if (is("completed-unasked")) send({.kind = Kind::completed});
