@@ -116,13 +116,14 @@ TEST(Scan, EveryFrameKindIsDelivered) {
 TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
   struct Case {
     const char* status;
+    const char* code;
     const char* message;
   } cases[] = {
-      {"JAMMED", "The scan stopped: Document feeder jammed"},
-      {"COVER_OPEN", "The scan stopped: Scanner cover is open"},
-      {"NO_DOCS", "The scan stopped: Document feeder out of documents"},
-      {"IO_ERROR", "The scan stopped: Error during device I/O"},
-      {"ACCESS_DENIED", "The scan stopped: Access to resource has been denied"},
+      {"JAMMED", "jammed", "The scan stopped: Document feeder jammed"},
+      {"COVER_OPEN", "cover_open", "The scan stopped: Scanner cover is open"},
+      {"NO_DOCS", "feeder_empty", "The scan stopped: Document feeder out of documents"},
+      {"IO_ERROR", "io_error", "The scan stopped: Error during device I/O"},
+      {"ACCESS_DENIED", "access_denied", "The scan stopped: Access to resource has been denied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
@@ -135,7 +136,8 @@ TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.events.size(), 2u) << run.out;
     EXPECT_EQ(run.events[0]["event"], "opened");
-    EXPECT_EQ(run.events[1], (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+    EXPECT_EQ(run.events[1],
+              (nlohmann::json{{"event", "error"}, {"code", c.code}, {"message", c.message}}));
     EXPECT_EQ(qevtest::names(out.path()), std::vector<std::string>{".qev-incoming"});
     EXPECT_TRUE(qevtest::names(out / ".qev-incoming").empty());
   }
