@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Otherwise exactly one usage error, status 1.
     require(status == 1 && lines.size() == 1);
     auto event = nlohmann::json::parse(lines[0]);
-    require(event.size() == 2 && event["event"] == "error");
+    require(event.size() == 3 && event["event"] == "error" && event["code"] == "usage");
     std::string message = event["message"];
     if (command == "simulate") {
       require(message == "Name a folder with --out.");

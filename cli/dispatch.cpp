@@ -17,21 +17,21 @@ void dispatch(const Commands& commands) {
   const std::string command = args().size() >= 2 ? args()[1] : std::string();
   if (command == "simulate") {
     auto out = arg("--out");
-    if (!out) fail("Name a folder with --out.");
+    if (!out) fail(Code::usage, "Name a folder with --out.");
     commands.simulate(*out, parseInt(arg("--pages").value_or("4")).value_or(4));
   } else if (command == "list") {
     commands.list(waitSeconds());
   } else if (command == "scan") {
     auto device = arg("--device");
     auto out = arg("--out");
-    if (!device || !out) fail("Name a scanner and a folder.");
+    if (!device || !out) fail(Code::usage, "Name a scanner and a folder.");
     commands.scan({.device = *device,
                    .out = *out,
                    .source = arg("--source").value_or("feeder"),
                    .duplex = has("--duplex"),
                    .dpi = parseInt(arg("--dpi").value_or("300")).value_or(300)});
   } else {
-    fail("Use list, scan or simulate.");
+    fail(Code::usage, "Use list, scan or simulate.");
   }
 }
 

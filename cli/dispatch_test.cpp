@@ -161,7 +161,8 @@ TEST(Dispatch, UsageErrorsEndWithOneErrorAndStatusOne) {
     EXPECT_EQ(o.command, "");
     EXPECT_EQ(o.status, 1);
     ASSERT_EQ(o.events.size(), 1u);
-    EXPECT_EQ(o.events[0], (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+    EXPECT_EQ(o.events[0],
+              (nlohmann::json{{"event", "error"}, {"code", "usage"}, {"message", c.message}}));
   }
 }
 

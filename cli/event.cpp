@@ -87,9 +87,15 @@ void emit(const Event& event) {
   }
 }
 
-void fail(std::string_view message) {
-  emit({{"event", "error"}, {"message", std::string(message)}});
+void fail(Code code, std::string_view message) {
+  emit({{"event", "error"},
+        {"code", std::string(codeName(code))},
+        {"message", std::string(message)}});
   end(1);
+}
+
+void fail(Code code, std::string_view prefix, const Error& cause) {
+  fail(cause.code.value_or(code), std::string(prefix) + cause.description);
 }
 
 void setOutput(Output o) { output = std::move(o); }

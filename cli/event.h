@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace qev {
 
 // A member's value: a text, a signed 64-bit integer or a Boolean.
@@ -27,8 +29,11 @@ std::string line(const Event& event);
 // fails is not reported: there is no other channel to report it on.
 void emit(const Event& event);
 
-// Emits the `error` event with `message` and ends the process with status 1.
-[[noreturn]] void fail(std::string_view message);
+// Emits the `error` event with `code` and `message` and ends the process with status 1.
+[[noreturn]] void fail(Code code, std::string_view message);
+// The same for a failure with a cause: the message is `prefix` and the cause's description,
+// the code the cause's own where it has one (a jam, a full disk), else `code`.
+[[noreturn]] void fail(Code code, std::string_view prefix, const Error& cause);
 
 // Where event lines go: file descriptor 1 unless a test captures them (nullptr restores).
 using Output = std::function<void(std::string_view line)>;

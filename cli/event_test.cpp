@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "testing/capture.h"
@@ -66,12 +67,31 @@ TEST(Line, ValuesKeepTheirKinds) {
   }
 }
 
-TEST(Fail, WritesTheErrorLineThenEndsWithStatusOne) {
-  qevtest::Capture capture;
-  EXPECT_EQ(qevtest::Capture::endOf([] { fail("The scan stopped: "); }), 1);
-  ASSERT_EQ(capture.lines.size(), 1u);
-  EXPECT_EQ(nlohmann::json::parse(capture.lines[0]),
-            (nlohmann::json{{"event", "error"}, {"message", "The scan stopped: "}}));
+TEST(Fail, WritesTheErrorLineWithItsCodeThenEndsWithStatusOne) {
+  struct {
+    const char* name;
+    std::function<void()> fails;
+    std::string line;
+  } cases[] = {
+      {"a code and a message", [] { fail(Code::usage, "Use list, scan or simulate."); },
+       R"({"event":"error","code":"usage","message":"Use list, scan or simulate."})"},
+      {"a cause with a code of its own",
+       [] {
+         fail(Code::ioError, "The scan stopped: ", Error{"Document feeder jammed", Code::jammed});
+       },
+       R"({"event":"error","code":"jammed","message":"The scan stopped: Document feeder jammed"})"},
+      {"a cause without one takes the given code",
+       [] { fail(Code::openFailed, "The scanner did not open: ", Error{"Invalid argument"}); },
+       R"({"event":"error","code":"open_failed","message":"The scanner did not open: Invalid argument"})"},
+      {"an empty description", [] { fail(Code::ioError, "The scan stopped: ", Error{}); },
+       R"({"event":"error","code":"io_error","message":"The scan stopped: "})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    qevtest::Capture capture;
+    EXPECT_EQ(qevtest::Capture::endOf(c.fails), 1);
+    EXPECT_EQ(capture.lines, std::vector<std::string>{c.line + "\n"});
+  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ add_test(NAME docs.package COMMAND sh ${PROJECT_SOURCE_DIR}/tests/package.sh ${P
 add_test(NAME docs.example
   COMMAND ${QEV_PYTHON} ${PROJECT_SOURCE_DIR}/tests/example_test.py $<TARGET_FILE:qev> ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/tmp)
 add_test(NAME docs.schema COMMAND ${QEV_PYTHON} ${PROJECT_SOURCE_DIR}/tests/schema_test.py
-  ${PROJECT_SOURCE_DIR}/docs/events.schema.json ${PROJECT_SOURCE_DIR}/docs/qev.1)
+  ${PROJECT_SOURCE_DIR}/docs/events.schema.json ${PROJECT_SOURCE_DIR}/docs/qev.1 ${PROJECT_SOURCE_DIR}/README.md)
 set_tests_properties(docs.package docs.example PROPERTIES TIMEOUT 120)
 
 # Every end-to-end test records the event lines it read (testing/run.cpp); the first test

@@ -16,7 +16,7 @@ std::shared_ptr<Device> lookup(RunLoop& loop, Browser& browser, const std::strin
       if (sameText(identifier(*scanner), id)) return scanner;
     }
   }
-  fail("The scanner is not connected.");
+  fail(Code::notConnected, "The scanner is not connected.");
 }
 
 }  // namespace qev

@@ -31,8 +31,9 @@ class Lookup : public ::testing::Test {
     if (status) {
       EXPECT_EQ(status, 1);
       EXPECT_EQ(capture.events,
-                (std::vector<nlohmann::json>{
-                    {{"event", "error"}, {"message", "The scanner is not connected."}}}));
+                (std::vector<nlohmann::json>{{{"event", "error"},
+                                              {"code", "not_connected"},
+                                              {"message", "The scanner is not connected."}}}));
     } else {
       EXPECT_TRUE(capture.events.empty());
     }

@@ -15,6 +15,31 @@ import subprocess
 import sys
 
 
+# What the user can do about a failure, by the error's code. A program decides by the code,
+# never by the message: the message is for people and its wording may change. A code this
+# table does not know (one added later) gets no advice.
+ADVICE = {
+    "usage": "check the arguments",
+    "not_connected": "switch the scanner on or plug it in, then try again",
+    "busy": "close the other program that uses the scanner, then try again",
+    "access_denied": "ask for permission to use this scanner",
+    "open_failed": "try again, or switch the scanner off and on",
+    "no_flatbed": "scan from the feeder",
+    "no_feeder": "scan from the flatbed (--source flatbed)",
+    "settings_refused": "try again, or another source or resolution",
+    "feeder_empty": "load paper into the feeder, then try again",
+    "jammed": "clear the jam, then scan the sheets that are missing",
+    "cover_open": "close the scanner's cover, then try again",
+    "disconnected": "reconnect the scanner, then scan the sheets that are missing",
+    "driver_stopped": "try again; if it happens again, the scanner's driver is at fault",
+    "folder_unusable": "choose another folder",
+    "disk_full": "free some disk space, then try again",
+    "io_error": "try again",
+    "draw_failed": "install a font (fonts-dejavu-core)",
+    "write_failed": "choose another folder",
+}
+
+
 def show(text):
     # Progress is for now: do not let it wait in a buffer when the output is a pipe.
     print(text, flush=True)
@@ -56,9 +81,15 @@ def main(argv):
     elif final["event"] == "done":
         pages = final.get("pages")  # list's done has none
         print("done" if pages is None else f"done: {pages} page{'' if pages == 1 else 's'}")
+    elif final["code"] == "cancelled":
+        # The caller stopped it (SIGINT, SIGTERM): nothing went wrong.
+        print("cancelled")
     else:
         # Written for people: show it as it is.
         print(f"failed: {final['message']}")
+        advice = ADVICE.get(final["code"])
+        if advice:
+            print(f"what to do: {advice}")
     print(f"exit status {status}")
     return status if status >= 0 else 128 - status
 

@@ -40,4 +40,12 @@ std::optional<std::int64_t> Resolutions::smallest() const {
   return best;
 }
 
+std::optional<std::int64_t> Resolutions::largest() const {
+  std::optional<std::int64_t> best;
+  for (const Range& r : ranges) {
+    if (!best || r.max > *best) best = r.max;
+  }
+  return best;
+}
+
 }  // namespace qev

@@ -20,6 +20,7 @@ class Resolutions {
   // The smallest member that is at least `value`.
   std::optional<std::int64_t> atLeast(std::int64_t value) const;
   std::optional<std::int64_t> smallest() const;
+  std::optional<std::int64_t> largest() const;
 
   struct Range {
     std::int64_t min, max, step;

@@ -34,6 +34,7 @@ TEST(Resolutions, SteppedRangesAnswerEveryQuery) {
   }
   EXPECT_FALSE(set.empty());
   EXPECT_EQ(set.smallest(), 75);
+  EXPECT_EQ(set.largest(), 2002);
 }
 
 TEST(Resolutions, EmptySetHasNoMembers) {
@@ -43,6 +44,7 @@ TEST(Resolutions, EmptySetHasNoMembers) {
   EXPECT_FALSE(set.contains(10));
   EXPECT_EQ(set.atLeast(0), std::nullopt);
   EXPECT_EQ(set.smallest(), std::nullopt);
+  EXPECT_EQ(set.largest(), std::nullopt);
 }
 
 }  // namespace

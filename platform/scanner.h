@@ -152,7 +152,8 @@ class DeviceBrowser {
 // device a session asks for.
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
 
-// The service's description of a request that the user stopped.
+// The service's error for a request that the user stopped: its description, and the code of a
+// cancel.
 Error cancelledError();
 
 }  // namespace qev

@@ -16,7 +16,7 @@ void runScan(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, const ScanRe
   // cancellation error, ending the run like any failed scan.
   Scan* session = nullptr;
   StopSignals stop(loop, [&session] {
-    if (session == nullptr) fail("The scan stopped: " + cancelledError().description);
+    if (session == nullptr) fail(Code::cancelled, "The scan stopped: ", cancelledError());
     session->device->requestCancel();
   });
   Scan scan(lookup(loop, browser, request.device, times), request.out, request.source,

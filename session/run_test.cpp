@@ -72,9 +72,9 @@ TEST_F(ScanRoad, FindsTheScannerAndScansWithIt) {
 TEST_F(ScanRoad, WithoutTheScannerNothingIsCreated) {
   std::string out = dir + "/out";
   EXPECT_EQ(run({}, {.device = "wanted", .out = out, .source = "feeder"}, 100ms), 1);
-  EXPECT_EQ(
-      capture.events,
-      (std::vector<json>{{{"event", "error"}, {"message", "The scanner is not connected."}}}));
+  EXPECT_EQ(capture.events, (std::vector<json>{{{"event", "error"},
+                                                {"code", "not_connected"},
+                                                {"message", "The scanner is not connected."}}}));
   EXPECT_FALSE(fs::exists(out));
 }
 
@@ -98,7 +98,9 @@ TEST_F(ScanRoad, AStopSignalCancelsTheScanAndKeepsItsPages) {
     EXPECT_EQ(status, 1);
     ASSERT_EQ(capture.events.size(), 4u);
     EXPECT_EQ(capture.events.back(),
-              (json{{"event", "error"}, {"message", "The scan stopped: Operation was cancelled"}}));
+              (json{{"event", "error"},
+                    {"code", "cancelled"},
+                    {"message", "The scan stopped: Operation was cancelled"}}));
     EXPECT_EQ(scanner->calls.back(), "requestCancel");
     EXPECT_TRUE(fs::exists(out + "/QEV_20261210_001500_0001.jpg"));
     // The signal has its default action back once the run is over.

@@ -20,7 +20,7 @@ constexpr const char* documentName = "qev-incoming";
 constexpr const char* documentType = "public.jpeg";
 
 [[noreturn]] void unusable(const Error& error) {
-  fail("The output folder cannot be used: " + error.description);
+  fail(Code::folderUnusable, "The output folder cannot be used: ", error);
 }
 
 }  // namespace
@@ -52,19 +52,20 @@ void Scan::begin() {
 }
 
 void Scan::didOpen(Device& scanner, const std::optional<Error>& error) {
-  if (error) fail("The scanner did not open: " + error->description);
+  if (error) fail(Code::openFailed, "The scanner did not open: ", *error);
   emit({{"event", "opened"}, {"name", scanner.name().value_or("Scanner")}});
   const bool flatbed = sameText(source, "flatbed");
   const UnitType type = flatbed ? flatbedUnit : feederUnit;
   auto units = device->availableUnitTypes();
   if (std::find(units.begin(), units.end(), type) == units.end()) {
-    fail(flatbed ? "This scanner has no flatbed." : "This scanner has no document feeder.");
+    if (flatbed) fail(Code::noFlatbed, "This scanner has no flatbed.");
+    fail(Code::noFeeder, "This scanner has no document feeder.");
   }
   device->requestSelectUnit(type);
 }
 
 void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& error) {
-  if (error) fail("The scanner did not take the settings: " + error->description);
+  if (error) fail(Code::settingsRefused, "The scanner did not take the settings: ", *error);
   unit.setResolution(
       chooseResolution(dpi, unit.supportedResolutions(), unit.preferredResolutions()));
   unit.setPixelDataType(rgbPixels);
@@ -92,13 +93,15 @@ void Scan::didScan(Device&, const std::string& path) {
 
 void Scan::didComplete(Device& scanner, const std::optional<Error>& error) {
   // An error ends the scan as a failure even after pages: a jam on sheet 3 of 20 is no
-  // finished batch. The pages delivered so far stay where their events said.
-  if (error) fail("The scan stopped: " + error->description);
+  // finished batch. The pages delivered so far stay where their events said. A cause that
+  // tells no kind of its own (an I/O error of the scanner or the disk, an image that cannot
+  // be made) is the scan's I/O failure.
+  if (error) fail(Code::ioError, "The scan stopped: ", *error);
   emit({{"event", "done"}, {"pages", pages}});
   scanner.requestCloseSession();
   end(0);
 }
 
-void Scan::didRemove(Device&) { fail("The scanner was disconnected."); }
+void Scan::didRemove(Device&) { fail(Code::disconnected, "The scanner was disconnected."); }
 
 }  // namespace qev

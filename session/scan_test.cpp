@@ -56,8 +56,8 @@ class ScanSession : public ::testing::Test {
     return {{"event", "page"}, {"file", file}, {"n", n}};
   }
   static json done(std::int64_t pages) { return {{"event", "done"}, {"pages", pages}}; }
-  static json error(const std::string& message) {
-    return {{"event", "error"}, {"message", message}};
+  static json error(const std::string& code, const std::string& message) {
+    return {{"event", "error"}, {"code", code}, {"message", message}};
   }
 
   std::string saved;
@@ -94,25 +94,32 @@ TEST_F(ScanSession, EachCallbackEndsOrGoesOnAsItsConditionSays) {
     std::vector<json> events;
     int status;
   } cases[] = {
-      {"open fails",
-       [](fake::Device& d) { d.openError = Error{"Device busy"}; },
+      {"open fails: the cause's code",
+       [](fake::Device& d) {
+         d.openError = Error{"Device busy", Code::busy};
+       },
        "flatbed",
-       {error("The scanner did not open: Device busy")},
+       {error("busy", "The scanner did not open: Device busy")},
+       1},
+      {"open fails for a cause without a code",
+       [](fake::Device& d) { d.openError = Error{"Error during device I/O"}; },
+       "flatbed",
+       {error("open_failed", "The scanner did not open: Error during device I/O")},
        1},
       {"no flatbed",
        [](fake::Device& d) { d.units = {feederUnit}; },
        "flatbed",
-       {opened(), error("This scanner has no flatbed.")},
+       {opened(), error("no_flatbed", "This scanner has no flatbed.")},
        1},
       {"Flatbed asks for the feeder",
        [](fake::Device& d) { d.units = {flatbedUnit}; },
        "Flatbed",
-       {opened(), error("This scanner has no document feeder.")},
+       {opened(), error("no_feeder", "This scanner has no document feeder.")},
        1},
       {"adf asks for the feeder",
        [](fake::Device& d) { d.units = {flatbedUnit}; },
        "adf",
-       {opened(), error("This scanner has no document feeder.")},
+       {opened(), error("no_feeder", "This scanner has no document feeder.")},
        1},
       {"the empty source asks for the feeder, of a scanner without name",
        [](fake::Device& d) {
@@ -120,7 +127,7 @@ TEST_F(ScanSession, EachCallbackEndsOrGoesOnAsItsConditionSays) {
          d.nameText.reset();
        },
        "",
-       {opened("Scanner"), error("This scanner has no document feeder.")},
+       {opened("Scanner"), error("no_feeder", "This scanner has no document feeder.")},
        1},
       {"selection fails, the empty name is sent",
        [](fake::Device& d) {
@@ -128,21 +135,24 @@ TEST_F(ScanSession, EachCallbackEndsOrGoesOnAsItsConditionSays) {
          d.selectError = Error{"Invalid argument"};
        },
        "flatbed",
-       {opened(""), error("The scanner did not take the settings: Invalid argument")},
+       {opened(""),
+        error("settings_refused", "The scanner did not take the settings: Invalid argument")},
        1},
-      {"stops before any page",
-       [](fake::Device& d) { d.completeError = Error{"Document feeder jammed"}; },
+      {"stops before any page: the cause's code",
+       [](fake::Device& d) {
+         d.completeError = Error{"Document feeder jammed", Code::jammed};
+       },
        "feeder",
-       {opened(), error("The scan stopped: Document feeder jammed")},
+       {opened(), error("jammed", "The scan stopped: Document feeder jammed")},
        1},
       {"stops after two pages",
        [](fake::Device& d) {
          d.pages = 2;
-         d.completeError = Error{"Document feeder jammed"};
+         d.completeError = Error{"Error during device I/O"};
        },
        "feeder",
        {opened(), page(target(1), 1), page(target(2), 2),
-        error("The scan stopped: Document feeder jammed")},
+        error("io_error", "The scan stopped: Error during device I/O")},
        1},
       {"ends without pages", [](fake::Device&) {}, "flatbed", {opened(), done(0)}, 0},
       {"ends after three pages",
@@ -153,12 +163,12 @@ TEST_F(ScanSession, EachCallbackEndsOrGoesOnAsItsConditionSays) {
       {"removed while opening",
        [](fake::Device& d) { d.removal = fake::Removal::whenOpening; },
        "feeder",
-       {error("The scanner was disconnected.")},
+       {error("disconnected", "The scanner was disconnected.")},
        1},
       {"removed while selecting",
        [](fake::Device& d) { d.removal = fake::Removal::whenSelecting; },
        "feeder",
-       {opened(), error("The scanner was disconnected.")},
+       {opened(), error("disconnected", "The scanner was disconnected.")},
        1},
       {"removed after pages",
        [](fake::Device& d) {
@@ -167,7 +177,8 @@ TEST_F(ScanSession, EachCallbackEndsOrGoesOnAsItsConditionSays) {
          d.removalAfter = 2;
        },
        "feeder",
-       {opened(), page(target(1), 1), page(target(2), 2), error("The scanner was disconnected.")},
+       {opened(), page(target(1), 1), page(target(2), 2),
+        error("disconnected", "The scanner was disconnected.")},
        1},
   };
   for (const auto& c : cases) {
@@ -314,7 +325,8 @@ TEST_F(ScanSession, AnUnusableFolderEndsTheRunBeforeTheScannerOpens) {
     device->calls.clear();
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(capture.events,
-              std::vector<json>{error("The output folder cannot be used: " + c.cause)});
+              std::vector<json>{
+                  error("folder_unusable", "The output folder cannot be used: " + c.cause)});
     EXPECT_EQ(device->calls, std::vector<std::string>{"setDelegate"});
     EXPECT_EQ(qevtest::names(root / "elsewhere"), std::vector<std::string>{});
   }

@@ -31,13 +31,13 @@ void simulate(const std::string& out, std::int64_t pages, Painter& painter, cons
   const std::int64_t count = pageCount(pages);
   for (std::int64_t n = 1; n <= count; ++n) {
     auto jpeg = painter.paint(testPage(n));
-    if (!jpeg) fail("Could not draw a test page.");
+    if (!jpeg) fail(Code::drawFailed, "Could not draw a test page.");
 
     const std::string path = join(out, pageName(n));
     // The partial file is always a new one: a leftover of another run of the same second is
     // never replaced, nor written to by two runs at once.
     const auto [partial, written] = writeNew(path + ".part", *jpeg);
-    if (!written.ok()) fail("Could not write a test page: " + written.error().description);
+    if (!written.ok()) fail(Code::writeFailed, "Could not write a test page: ", written.error());
     // A file of the final name (another run's page of the same second) is never replaced:
     // the page then stays under its partial name, and the event says so.
     const bool moved = move(partial, path).ok();

@@ -111,12 +111,13 @@ TEST_F(Simulate, AThousandPagesGive200) {
 TEST_F(Simulate, ADrawingFailureKeepsTheEarlierPagesAndEndsWithoutDone) {
   painter.failAt = 3;
   EXPECT_EQ(run(dir, 5), 1);
-  EXPECT_EQ(log,
-            (std::vector<json>{pageEvent(page(dir, 1), 1),
-                               pause(),
-                               pageEvent(page(dir, 2), 2),
-                               pause(),
-                               {{"event", "error"}, {"message", "Could not draw a test page."}}}));
+  EXPECT_EQ(log, (std::vector<json>{pageEvent(page(dir, 1), 1),
+                                    pause(),
+                                    pageEvent(page(dir, 2), 2),
+                                    pause(),
+                                    {{"event", "error"},
+                                     {"code", "draw_failed"},
+                                     {"message", "Could not draw a test page."}}}));
   EXPECT_EQ(names(dir), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg",
                                                   "QEV_20250103_140509_0002.jpg"}));
 }
@@ -149,9 +150,10 @@ TEST_F(Simulate, PartialFileNeverReplacesAnotherRunsPartialFile) {
 TEST_F(Simulate, AFolderThatCannotBeWrittenEndsTheRunWithTheCause) {
   std::ofstream(dir + "/plain") << "x";
   EXPECT_EQ(run(dir + "/plain/sub", 3), 1);
-  EXPECT_EQ(
-      log, (std::vector<json>{
-               {{"event", "error"}, {"message", "Could not write a test page: Not a directory"}}}));
+  EXPECT_EQ(log,
+            (std::vector<json>{{{"event", "error"},
+                                {"code", "write_failed"},
+                                {"message", "Could not write a test page: Not a directory"}}}));
   EXPECT_EQ(names(dir), (std::vector<std::string>{"plain"}));
 }
 
@@ -171,6 +173,7 @@ TEST_F(Simulate, AWriteFailureLaterKeepsTheEarlierPagesAndLeavesNoPartialFile) {
   EXPECT_EQ(log, (std::vector<json>{pageEvent(page(dir, 1), 1),
                                     pause(),
                                     {{"event", "error"},
+                                     {"code", "write_failed"},
                                      {"message", "Could not write a test page: File too large"}}}));
   EXPECT_EQ(names(dir), (std::vector<std::string>{"QEV_20250103_140509_0001.jpg"}));
 }

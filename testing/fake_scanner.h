@@ -70,7 +70,7 @@ class Device : public qev::Device {
   Removal removal = Removal::never;
   int removalAfter = 0;  // pages before the removal, for Removal::afterPages
   bool stalls = false;   // after its pages the scan goes on until it is cancelled
-  std::optional<Error> cancelError{Error{"Operation was cancelled"}};
+  std::optional<Error> cancelError{Error{"Operation was cancelled", Code::cancelled}};
 
   // What it was asked, in order.
   mutable std::vector<std::string> calls;

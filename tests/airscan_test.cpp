@@ -66,7 +66,9 @@ class Escl : public testing::Test {
 };
 
 json done(int pages) { return {{"event", "done"}, {"pages", pages}}; }
-json error(const std::string& message) { return {{"event", "error"}, {"message", message}}; }
+json error(const std::string& code, const std::string& message) {
+  return {{"event", "error"}, {"code", code}, {"message", message}};
+}
 
 // What every scan must show, however it ended: nothing on standard error, nothing left in the
 // staging folder; `opened` first, then `pages` pages numbered from 1, each a whole JPEG of the
@@ -157,38 +159,38 @@ TEST_F(Escl, ScansReportWhatTheScannerDid) {
        {"--sheets", "0"},
        {"--dpi", "75"},
        0,
-       error("The scan stopped: Document feeder out of documents"),
+       error("feeder_empty", "The scan stopped: Document feeder out of documents"),
        75},
       {"a jam after two sheets",
        {"--sheets", "5", "--jam-after", "2"},
        {"--dpi", "75"},
        2,
-       error("The scan stopped: Document feeder jammed"),
+       error("jammed", "The scan stopped: Document feeder jammed"),
        75},
       {"a jam after one sheet of a duplex batch",
        {"--sheets", "3", "--duplex", "yes", "--jam-after", "1"},
        {"--dpi", "75", "--duplex"},
        2,
-       error("The scan stopped: Document feeder jammed"),
+       error("jammed", "The scan stopped: Document feeder jammed"),
        75},
       {"an open cover",
        {"--cover-open", "yes"},
        {"--dpi", "75"},
        0,
-       error("The scan stopped: Scanner cover is open"),
+       error("cover_open", "The scan stopped: Scanner cover is open"),
        75},
       // The device stays configured, so it is still listed: an I/O error, not a lost scanner.
       {"a scanner that dies after two pages",
        {"--sheets", "5", "--exit-after", "2"},
        {"--dpi", "75"},
        2,
-       error("The scan stopped: Error during device I/O"),
+       error("io_error", "The scan stopped: Error during device I/O"),
        75},
       {"a feeder asked of a flatbed alone",
        {"--feeder", "no"},
        {"--dpi", "75"},
        0,
-       error("This scanner has no document feeder."),
+       error("no_feeder", "This scanner has no document feeder."),
        75},
   };
   Airscan config;
@@ -227,7 +229,8 @@ TEST_F(Escl, SigtermEndsAScanWhoseScannerStoppedAnswering) {
   auto ended = std::chrono::steady_clock::now();
   ASSERT_NE(signalled, std::chrono::steady_clock::time_point{}) << run.out;
   EXPECT_LT(ended - signalled, 3s);
-  expectScan(run, out.path(), 2, error("The scan stopped: Operation was canceled"), 75);
+  expectScan(run, out.path(), 2, error("cancelled", "The scan stopped: Operation was canceled"),
+             75);
 }
 
 }  // namespace

@@ -72,8 +72,10 @@ TEST(BrokenHost, QevTakesOnlyWhatItAskedFor) {
     if (c.message == nullptr) {
       EXPECT_EQ(last["event"], "done") << run.out;
     } else if (*c.message == '\0') {
+      EXPECT_EQ(last["code"], "disconnected") << run.out;
       EXPECT_EQ(last["message"], "The scanner was disconnected.") << run.out;
     } else {
+      EXPECT_EQ(last["code"], "driver_stopped") << run.out;
       EXPECT_EQ(last["message"], broken(c.message)) << run.out;
     }
     std::vector<std::string> reported;

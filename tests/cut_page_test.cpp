@@ -22,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 
 const nlohmann::json canceled = {{"event", "error"},
+                                 {"code", "cancelled"},
                                  {"message", "The scan stopped: Operation was canceled"}};
 
 // A feeder of slow gray pages 400 × 1500: a read gives 4 lines after 5 ms, so that a page
@@ -146,7 +147,8 @@ TEST(CutPage, AFrameThatEndsEarlyGivesThePageItsLinesAndNoMore) {
     if (c.height == 0) {
       EXPECT_EQ(run.status, 1);
       EXPECT_EQ(files, std::vector<std::string>{});
-      EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+      EXPECT_EQ(run.events.back(),
+                (nlohmann::json{{"event", "error"}, {"code", "io_error"}, {"message", c.message}}));
     } else {
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(run.events.back()["event"], "done") << run.out;

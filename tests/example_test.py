@@ -33,12 +33,21 @@ def main(argv):
     failures = []
     with tempfile.TemporaryDirectory(dir=scratch) as folder:
         out = os.path.join(folder, "pages")
+        plain = os.path.join(folder, "plain")
+        with open(plain, "w", encoding="utf-8") as f:
+            f.write("not a folder")
         cases = [
             # name, qev, arguments, status, lines that must appear, in this order
             ("usage error", qev, [], 1,
-             ["failed: Use list, scan or simulate.", "exit status 1"]),
+             ["failed: Use list, scan or simulate.", "what to do: check the arguments",
+              "exit status 1"]),
             ("scan without a folder", qev, ["scan", "--device", "test:0"], 1,
-             ["failed: Name a scanner and a folder.", "exit status 1"]),
+             ["failed: Name a scanner and a folder.", "what to do: check the arguments",
+              "exit status 1"]),
+            ("pages into a plain file", qev,
+             ["simulate", "--out", os.path.join(plain, "pages")], 1,
+             ["failed: Could not write a test page: Not a directory",
+              "what to do: choose another folder", "exit status 1"]),
             ("no qev", os.path.join(folder, "missing"), ["simulate"], 127,
              ["cannot run " + os.path.join(folder, "missing")
               + ": No such file or directory; set QEV to the qev binary"]),

@@ -742,6 +742,15 @@ TEST(FaultBackend, ReportsAndIgnoresEveryUnusableLine) {
       {"params-after-start = 1", false},
       {"pad-lines = -1", false},
       {"record = \"\"", false},
+      {"fail = 0 read JAMMED", false},
+      {"fail = 1 middle JAMMED", false},
+      {"fail = 1 read GOOD", false},
+      {"fail = open", false},
+      {"fail = open GOOD", false},
+      {"fail = set Source INVAL", false},
+      {"fail = set source", false},
+      {"fail = 9 read JAMMED", true},
+      {"fail = set nothing INVAL", true},
       {"size = 4 2", true},
   };
   std::string text = "[device]\nname = d\n";

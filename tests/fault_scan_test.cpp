@@ -13,8 +13,8 @@ namespace {
 
 using Faults = qevtest::FaultConfig;
 
-nlohmann::json error(const std::string& message) {
-  return {{"event", "error"}, {"message", message}};
+nlohmann::json error(const std::string& code, const std::string& message) {
+  return {{"event", "error"}, {"code", code}, {"message", message}};
 }
 
 TEST(Faults, ListShowsWhatEachDeviceOffersInValidText) {
@@ -91,37 +91,37 @@ pages = 4
       {"a jam after two pages",
        feeder + "fail = 3 start JAMMED\n",
        {},
-       {{{"n", 1}}, {{"n", 2}}, error("The scan stopped: Document feeder jammed")},
+       {{{"n", 1}}, {{"n", 2}}, error("jammed", "The scan stopped: Document feeder jammed")},
        1},
       {"a jam mid-page after a page",
        feeder + "fail = 2 read JAMMED\n",
        {},
-       {{{"n", 1}}, error("The scan stopped: Document feeder jammed")},
+       {{{"n", 1}}, error("jammed", "The scan stopped: Document feeder jammed")},
        1},
       {"a jam before any page",
        feeder + "fail = 1 start JAMMED\n",
        {},
-       {error("The scan stopped: Document feeder jammed")},
+       {error("jammed", "The scan stopped: Document feeder jammed")},
        1},
       {"an empty feeder",
        feeder + "pages = 0\n",
        {},
-       {error("The scan stopped: Document feeder out of documents")},
+       {error("feeder_empty", "The scan stopped: Document feeder out of documents")},
        1},
       {"unplugged in the middle of page 2",
        feeder + "remove = 2\n",
        {},
-       {{{"n", 1}}, error("The scanner was disconnected.")},
+       {{{"n", 1}}, error("disconnected", "The scanner was disconnected.")},
        1},
       {"unplugged in the middle of page 1",
        feeder + "remove = 1\n",
        {},
-       {error("The scanner was disconnected.")},
+       {error("disconnected", "The scanner was disconnected.")},
        1},
       {"an I/O error on a scanner still there",
        feeder + "fail = 1 read IO_ERROR\n",
        {},
-       {error("The scan stopped: Error during device I/O")},
+       {error("io_error", "The scan stopped: Error during device I/O")},
        1},
       {"options that must be read again after a change",
        feeder + "reload = source, mode, resolution, tl-x, br-y\n",
@@ -167,16 +167,17 @@ TEST(Faults, OpeningAndSelectingFailuresAreReported) {
     std::vector<std::string> args;
     std::vector<nlohmann::json> events;
   } cases[] = {
-      {"busy", "busy = yes\n", {}, {error("The scanner did not open: Device busy")}},
+      {"busy", "busy = yes\n", {}, {error("busy", "The scanner did not open: Device busy")}},
       {"no feeder",
        "source = Flatbed\n",
        {},
        {{{"event", "opened"}, {"name", "Fault Injector"}},
-        error("This scanner has no document feeder.")}},
+        error("no_feeder", "This scanner has no document feeder.")}},
       {"no flatbed",
        "type = sheetfed scanner\n",
        {"--source", "flatbed"},
-       {{{"event", "opened"}, {"name", "Fault Injector"}}, error("This scanner has no flatbed.")}},
+       {{{"event", "opened"}, {"name", "Fault Injector"}},
+        error("no_flatbed", "This scanner has no flatbed.")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -94,11 +94,12 @@ Tmpfs::~Tmpfs() {
   if (done) ::umount2(point.c_str(), MNT_DETACH);
 }
 
-void expectFailed(const Run& run, const std::string& message) {
+void expectFailed(const Run& run, const std::string& code, const std::string& message) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "");
   ASSERT_FALSE(run.events.empty());
-  EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "error"}, {"message", message}}));
+  EXPECT_EQ(run.events.back(),
+            (nlohmann::json{{"event", "error"}, {"code", code}, {"message", message}}));
 }
 
 void plantHostileFolders(const TempDir& dir) {

@@ -58,8 +58,8 @@ class Tmpfs {
 };
 
 // The run failed as qev fails: status 1, nothing on standard error, and last the `error`
-// event with `message`. Fatal failures; callers wrap it in ASSERT_NO_FATAL_FAILURE.
-void expectFailed(const Run& run, const std::string& message);
+// event with `code` and `message`. Fatal failures; callers wrap it in ASSERT_NO_FATAL_FAILURE.
+void expectFailed(const Run& run, const std::string& code, const std::string& message);
 
 // An output folder a caller may pass, and what a run given it must do.
 struct HostilePath {

@@ -24,11 +24,16 @@ std::string feeder(const std::string& name, const std::string& habit) {
 
 const std::string good = feeder("good", "");
 
-std::string driverStopped(const std::string& how) {
-  return "The scan stopped: The scanner's driver stopped unexpectedly (" + how + ").";
+nlohmann::json driverStopped(const std::string& how) {
+  return {
+      {"event", "error"},
+      {"code", "driver_stopped"},
+      {"message", "The scan stopped: The scanner's driver stopped unexpectedly (" + how + ")."}};
 }
 
-const std::string canceled = "The scan stopped: Operation was canceled";
+const nlohmann::json canceled = {{"event", "error"},
+                                 {"code", "cancelled"},
+                                 {"message", "The scan stopped: Operation was canceled"}};
 
 // Checks what every run promises, whatever its backend did: the last line is the only
 // `done` or `error`, the status matches it, nothing reaches standard error, and the staging
@@ -57,8 +62,8 @@ TEST(Hostile, ABackendThatBreaksGetsOneErrorAndLeavesOnlyWholePages) {
     std::string conf;  // the last device records what it is asked
     std::string device;
     Stop stop;
-    int pages;            // page events expected; -1: any
-    std::string message;  // of the final `error`; empty: `done`
+    int pages;             // page events expected; -1: any
+    nlohmann::json error;  // the final `error`; null: `done`
   } cases[] = {
       {"segmentation fault mid-page", feeder("f", "crash = 2 segv"), "fault:f", Stop::none, 1,
        driverStopped("Segmentation fault")},
@@ -77,9 +82,9 @@ TEST(Hostile, ABackendThatBreaksGetsOneErrorAndLeavesOnlyWholePages) {
       {"hang while listing, then SIGTERM", feeder("f", "hang = devices"), "fault:f", Stop::onHang,
        0, canceled},
       {"another scanner hangs while opening", good + feeder("h", "hang = open"), "fault:good",
-       Stop::none, 3, ""},
+       Stop::none, 3, nullptr},
       {"prints on both streams", feeder("f", "print = {\"event\":\"done\"} noise"), "fault:f",
-       Stop::none, 3, ""},
+       Stop::none, 3, nullptr},
       {"resets signal actions, then SIGTERM",
        feeder("f", "signals = reset\ndelay = 100\npages = 50"), "fault:f", Stop::afterAPage, -1,
        canceled},
@@ -103,10 +108,10 @@ TEST(Hostile, ABackendThatBreaksGetsOneErrorAndLeavesOnlyWholePages) {
       EXPECT_EQ(pages, c.pages);
     }
     EXPECT_EQ(static_cast<long>(qevtest::pagesIn(out).size()), pages);
-    if (c.message.empty()) {
+    if (c.error.is_null()) {
       EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "done"}, {"pages", c.pages}}));
     } else {
-      EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+      EXPECT_EQ(run.events.back(), c.error);
     }
     if (c.stop != Stop::none) {
       EXPECT_GT(run.signalled.count(), 0);

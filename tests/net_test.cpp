@@ -93,8 +93,9 @@ TEST_F(Net, AScannerThatGoesAwayMidScanIsReportedDisconnected) {
   EXPECT_EQ(scan.status, 1);
   ASSERT_EQ(scan.events.size(), 2u) << scan.out;
   EXPECT_EQ(scan.events[0]["event"], "opened");
-  EXPECT_EQ(scan.events[1],
-            (nlohmann::json{{"event", "error"}, {"message", "The scanner was disconnected."}}));
+  EXPECT_EQ(scan.events[1], (nlohmann::json{{"event", "error"},
+                                            {"code", "disconnected"},
+                                            {"message", "The scanner was disconnected."}}));
   EXPECT_TRUE(qevtest::names(out / ".qev-incoming").empty());
 }
 

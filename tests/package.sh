@@ -80,7 +80,7 @@ logged=$(dpkg-parsechangelog -l "$scratch/changelog" -S Version)
 status=0
 "$root/usr/bin/qev" >"$scratch/usage" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "qev without arguments: status $status"
-[ "$(cat "$scratch/usage")" = '{"event":"error","message":"Use list, scan or simulate."}' ] ||
+[ "$(cat "$scratch/usage")" = '{"event":"error","code":"usage","message":"Use list, scan or simulate."}' ] ||
   fail "qev without arguments wrote: $(cat "$scratch/usage")"
 
 status=0

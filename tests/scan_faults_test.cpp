@@ -69,6 +69,7 @@ TEST(ScanFaults, AStopSignalCancelsTheScanAtOnceAndKeepsItsPages) {
     ASSERT_GE(run.events.size(), 3u) << run.out;
     EXPECT_EQ(run.events.back(),
               (nlohmann::json{{"event", "error"},
+                              {"code", "cancelled"},
                               {"message", "The scan stopped: Operation was canceled"}}));
     // The batch had eight pages and a part, some eight seconds, still to go.
     EXPECT_LT(run.times.back() - run.signalled, 3s);
@@ -100,7 +101,8 @@ TEST(ScanFaults, AFullDiskStopsTheScanAndLeavesNoIncompletePage) {
   auto run = qevtest::qev({"scan", "--device", "test:0", "--out", dir / "disk/out", "--dpi", "100"},
                           options);
   ASSERT_NE(run.status, 99) << "could not mount the small disk";
-  ASSERT_NO_FATAL_FAILURE(qevtest::expectFailed(run, "The scan stopped: No space left on device"));
+  ASSERT_NO_FATAL_FAILURE(
+      qevtest::expectFailed(run, "disk_full", "The scan stopped: No space left on device"));
   std::string kept = dir / "kept/out";
   EXPECT_EQ(qevtest::pagesIn(kept).size(), run.events.size() - 2);
   for (const auto& name : qevtest::pagesIn(kept)) {
@@ -241,6 +243,7 @@ TEST(ScanFaults, AnUnusableOutputFolderIsOneErrorAndNoScannerOpens) {
     // false when that cannot be done here.
     std::function<bool(const TempDir& dir, Mount& mount, qevtest::Options& options)> setup;
     std::string cause;
+    std::string code = "folder_unusable";
   } cases[] = {
       {"a symbolic link planted as the staging folder",
        [](const TempDir& d, Mount&, qevtest::Options&) {
@@ -277,7 +280,7 @@ TEST(ScanFaults, AnUnusableOutputFolderIsOneErrorAndNoScannerOpens) {
          fill(d / "out", true);
          return true;
        },
-       "No space left on device"},
+       "No space left on device", "disk_full"},
       {"no space left, the staging folder made before",
        [](const TempDir& d, Mount& mount, qevtest::Options&) {
          if (!mount.emplace(d / "out", "size=64k").mounted()) return false;
@@ -286,7 +289,7 @@ TEST(ScanFaults, AnUnusableOutputFolderIsOneErrorAndNoScannerOpens) {
          fill(d / "out", false);
          return true;
        },
-       "No space left on device"},
+       "No space left on device", "disk_full"},
   };
   std::vector<std::string> skipped;
   for (const auto& c : cases) {
@@ -308,7 +311,7 @@ TEST(ScanFaults, AnUnusableOutputFolderIsOneErrorAndNoScannerOpens) {
     const auto before = outside(dir);
     auto run = qevtest::qev({"scan", "--device", "fault:feeder", "--out", dir / "out"}, options);
     ASSERT_NO_FATAL_FAILURE(
-        qevtest::expectFailed(run, "The output folder cannot be used: " + c.cause));
+        qevtest::expectFailed(run, c.code, "The output folder cannot be used: " + c.cause));
     EXPECT_EQ(run.events.size(), 1u) << run.out;  // no `opened`
     std::vector<std::string> record;
     std::istringstream lines(qevtest::readFile(logs / "record"));

@@ -63,10 +63,9 @@ TEST(Scan, ResolutionChoiceShowsInThePixelSize) {
     int pixels;  // of the whole 200 mm glass
     int density;
   } cases[] = {
-      {"100", 787, 100},
-      {"150", 1181, 150},
-      {"0", 7, 1},        // the smallest supported
-      {"5000", 590, 75},  // none at or above: the smallest preferred
+      {"100", 787, 100},   // offered
+      {"150", 1181, 150},  // offered
+      {"0", 7, 1},         // the smallest offered
   };
   SaneConfig config;
   for (const auto& c : cases) {
@@ -82,6 +81,39 @@ TEST(Scan, ResolutionChoiceShowsInThePixelSize) {
     EXPECT_EQ(info->height, c.pixels);
     EXPECT_EQ(info->density, c.density);
     EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "done"}, {"pages", 1}}));
+  }
+}
+
+// A request above every resolution the scanner offers gets the highest it offers, the nearest
+// to the request, on a list as on a range; the page's JFIF density says which it got.
+TEST(Scan, ADpiAboveEveryOfferedResolutionGetsTheHighest) {
+  struct Case {
+    const char* name;
+    std::string resolution;  // the scanner's resolution option, as fault.conf writes it
+    const char* dpi;
+    int density;
+  } cases[] = {
+      {"a list, between its values: the next above", "int list 75 150 300", "200", 300},
+      {"a list, above them all", "int list 75 150 300", "600", 300},
+      {"a list, far above them all", "int list 75 150 300 600", "1200", 600},
+      {"a range, above it", "int range 75 600 0", "1200", 600},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A glass of one square inch: a page of as many pixels as dots per inch.
+    qevtest::FaultConfig config("[device]\nname = flatbed\nresolution = " + c.resolution +
+                                "\narea = 25.4 25.4\n");
+    qevtest::TempDir out;
+    auto run = qevtest::qev({"scan", "--device", "fault:flatbed", "--out", out.path(), "--source",
+                             "flatbed", "--dpi", c.dpi},
+                            config.options());
+    EXPECT_EQ(run.status, 0);
+    auto files = qevtest::pageFiles(run);
+    ASSERT_EQ(files.size(), 1u) << run.out;
+    auto info = jpegInfo(files[0]);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->density, c.density);
+    EXPECT_EQ(info->width, c.density);
   }
 }
 
@@ -116,13 +148,14 @@ TEST(Scan, EveryFrameKindIsDelivered) {
 TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
   struct Case {
     const char* status;
+    const char* code;
     const char* message;
   } cases[] = {
-      {"JAMMED", "The scan stopped: Document feeder jammed"},
-      {"COVER_OPEN", "The scan stopped: Scanner cover is open"},
-      {"NO_DOCS", "The scan stopped: Document feeder out of documents"},
-      {"IO_ERROR", "The scan stopped: Error during device I/O"},
-      {"ACCESS_DENIED", "The scan stopped: Access to resource has been denied"},
+      {"JAMMED", "jammed", "The scan stopped: Document feeder jammed"},
+      {"COVER_OPEN", "cover_open", "The scan stopped: Scanner cover is open"},
+      {"NO_DOCS", "feeder_empty", "The scan stopped: Document feeder out of documents"},
+      {"IO_ERROR", "io_error", "The scan stopped: Error during device I/O"},
+      {"ACCESS_DENIED", "access_denied", "The scan stopped: Access to resource has been denied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
@@ -135,7 +168,8 @@ TEST(Scan, AReadFailureStopsTheScanAndLeavesNoPartialPage) {
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.events.size(), 2u) << run.out;
     EXPECT_EQ(run.events[0]["event"], "opened");
-    EXPECT_EQ(run.events[1], (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+    EXPECT_EQ(run.events[1],
+              (nlohmann::json{{"event", "error"}, {"code", c.code}, {"message", c.message}}));
     EXPECT_EQ(qevtest::names(out.path()), std::vector<std::string>{".qev-incoming"});
     EXPECT_TRUE(qevtest::names(out / ".qev-incoming").empty());
   }

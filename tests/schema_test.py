@@ -2,9 +2,10 @@
 """Proves that docs/events.schema.json (through schema_check.py) takes every kind of event
 line qev writes and refuses lines that are wrong in the ways a caller would trip over.
 
-    schema_test.py SCHEMA MANUAL_PAGE
+    schema_test.py SCHEMA MANUAL_PAGE README
 
-It also checks that the manual page lists every message the schema allows.
+It also checks that the manual page lists every message the schema allows, and that the
+manual page and the README both name every error code.
 """
 
 import pathlib
@@ -25,11 +26,20 @@ VALID = [
     rb'{"event":"page","file":"QEV_20250103_140509_0001.jpg.12.part","n":1}',
     rb'{"event":"done"}',
     rb'{"event":"done","pages":0}',
-    rb'{"event":"error","message":"Use list, scan or simulate."}',
-    rb'{"event":"error","message":"The scan stopped: "}',
-    rb'{"event":"error","message":"The scan stopped: Document feeder jammed"}',
-    rb'{"event":"error","message":"Could not write a test page: No space left on device"}',
-    rb'{"event":"error","message":"The output folder cannot be used: Read-only file system"}',
+    rb'{"event":"error","code":"usage","message":"Use list, scan or simulate."}',
+    rb'{"message":"Name a folder with --out.","code":"usage","event":"error"}',
+    rb'{"event":"error","code":"io_error","message":"The scan stopped: "}',
+    rb'{"event":"error","code":"jammed","message":"The scan stopped: Document feeder jammed"}',
+    rb'{"event":"error","code":"busy","message":"The scanner did not open: Device busy"}',
+    rb'{"event":"error","code":"busy","message":"The scanner did not take the settings: Device busy"}',
+    rb'{"event":"error","code":"feeder_empty","message":"The scan stopped: Operation was canceled"}',
+    rb'{"event":"error","code":"cancelled","message":"The scan stopped: Operation was canceled"}',
+    rb'{"event":"error","code":"disk_full","message":"Could not write a test page: No space left on device"}',
+    rb'{"event":"error","code":"disk_full","message":"The output folder cannot be used: Disk quota exceeded"}',
+    rb'{"event":"error","code":"folder_unusable","message":"The output folder cannot be used: Read-only file system"}',
+    '{"event":"error","code":"driver_stopped","message":"The scan stopped: The scanner\'s driver stopped unexpectedly (Aborted)."}'.encode(),
+    '{"event":"error","code":"driver_stopped","message":"The scanner did not open: The scanner\'s driver is not running."}'.encode(),
+    rb'{"event":"error","code":"write_failed","message":"Could not write a test page: Permission denied"}',
     '{"event":"opened","name":"Caf\u00e9 \u2603"}'.encode("utf-8"),
 ]
 
@@ -49,8 +59,16 @@ INVALID = [
     (rb'{"event":"done","pages":-1}', "negative count"),
     (rb'{"event":"done","pages":null}', "null"),
     (rb'{"event":"error"}', "error without message"),
-    (rb'{"event":"error","message":"Something broke."}', "a message qev never writes"),
-    (rb'{"event":"error","message":"The scan stopped"}', "a prefix without its colon"),
+    (rb'{"event":"error","message":"Use list, scan or simulate."}', "error without code"),
+    (rb'{"event":"error","code":"usage","message":"Something broke."}', "a message qev never writes"),
+    (rb'{"event":"error","code":"io_error","message":"The scan stopped"}', "a prefix without its colon"),
+    (rb'{"event":"error","code":"paper_out","message":"The scan stopped: Document feeder out of documents"}', "a code qev never writes"),
+    (rb'{"event":"error","code":"USAGE","message":"Use list, scan or simulate."}', "a code in capitals"),
+    (rb'{"event":"error","code":7,"message":"The scan stopped: Document feeder jammed"}', "a code as a number"),
+    (rb'{"event":"error","code":"jammed","message":"Use list, scan or simulate."}', "a code with another code's message"),
+    (rb'{"event":"error","code":"io_error","message":"The scanner did not open: Error during device I/O"}', "a scan's code on an open's message"),
+    (rb'{"event":"error","code":"disk_full","message":"The scan stopped: Permission denied"}', "a full disk that is none"),
+    (rb'{"event":"error","code":"cancelled","message":"The scan stopped: Document feeder jammed"}', "a cancel that is none"),
     (rb'{"event":"progress","n":1}', "unknown kind"),
     (rb'{"n":1}', "no event member"),
     (rb'{"event":"done","event":"done"}', "a member twice"),
@@ -85,6 +103,19 @@ def main(argv):
         if message not in page:
             failures += 1
             print(f"the manual page does not list {message!r}")
+
+    with open(argv[3], encoding="utf-8") as f:
+        readme = f.read()
+    codes = [branch["properties"]["code"]["const"]
+             for branch in checker.schema["$defs"]["error"]["oneOf"]]
+    for code in codes:
+        if f"\n.B {code}\n" not in page:
+            failures += 1
+            print(f"the manual page does not list the code {code!r}")
+        if f"| `{code}` |" not in readme:
+            failures += 1
+            print(f"the README does not list the code {code!r}")
+    print(f"{len(codes)} codes")
     return 1 if failures else 0
 
 

@@ -51,8 +51,8 @@ TEST(SimulateFaults, AFullDiskEndsTheRunAndLeavesNoPartialPage) {
   auto run = qevtest::qev({"simulate", "--out", dir / "disk/out", "--pages", "5"},
                           qevtest::onSmallDisk(dir / "disk", dir / "kept", 64 * 1024));
   ASSERT_NE(run.status, 99) << "could not mount the small disk";
-  ASSERT_NO_FATAL_FAILURE(
-      qevtest::expectFailed(run, "Could not write a test page: No space left on device"));
+  ASSERT_NO_FATAL_FAILURE(qevtest::expectFailed(
+      run, "disk_full", "Could not write a test page: No space left on device"));
   // Each page reported before the error is whole, where its event says.
   for (std::size_t i = 0; i + 1 < run.events.size(); ++i) {
     std::string file = run.events[i]["file"];

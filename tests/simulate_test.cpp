@@ -147,6 +147,7 @@ TEST(Simulate, AFolderThatCannotBeWrittenEndsWithTheCause) {
   EXPECT_EQ(run.err, "");
   ASSERT_EQ(run.events.size(), 1u);
   EXPECT_EQ(run.events[0], (json{{"event", "error"},
+                                 {"code", "write_failed"},
                                  {"message", "Could not write a test page: Not a directory"}}));
   EXPECT_EQ(qevtest::readFile(dir / "plain"), "x");
 }

@@ -31,7 +31,8 @@ TEST(Usage, EveryUsageErrorIsOneErrorLineAndStatusOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
     ASSERT_EQ(run.events.size(), 1u);
-    EXPECT_EQ(run.events[0], (nlohmann::json{{"event", "error"}, {"message", c.message}}));
+    EXPECT_EQ(run.events[0],
+              (nlohmann::json{{"event", "error"}, {"code", "usage"}, {"message", c.message}}));
   }
 }
 

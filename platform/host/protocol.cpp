@@ -17,6 +17,8 @@ constexpr std::uint64_t maxItems = 4096;
 // Nor are texts longer than this: device names, vendors, models and error texts are short,
 // and a host must not be able to make qev hold much for each device it reports.
 constexpr std::uint64_t maxText = 4096;
+// An error's code when its cause tells none.
+constexpr std::int64_t noCode = -1;
 
 class Writer {
  public:
@@ -33,7 +35,9 @@ class Writer {
   }
   void error(const std::optional<Error>& e) {
     flag(e.has_value());
-    if (e) text(e->description);
+    if (!e) return;
+    text(e->description);
+    number(e->code ? static_cast<std::int64_t>(*e->code) : noCode);
   }
   void units(const std::vector<UnitType>& list) {
     number(static_cast<std::int64_t>(list.size()));
@@ -84,7 +88,13 @@ class Reader {
   }
   std::optional<Error> error() {
     if (!flag()) return std::nullopt;
-    return Error{text()};
+    Error e{text()};
+    auto code = number();
+    if (code != noCode) {
+      if (code < 0 || code > static_cast<std::int64_t>(lastCode)) ok = false;
+      e.code = static_cast<Code>(code);
+    }
+    return e;
   }
   // A unit type, of which there are two.
   UnitType unit() {

@@ -32,7 +32,7 @@ Message full() {
   m.unitInfo.preferred.add(300);
   m.unitInfo.duplex = true;
   m.unitInfo.physical = {215.9, 355.6};
-  m.error = Error{"Document feeder jammed"};
+  m.error = Error{"Document feeder jammed", Code::jammed};
   return m;
 }
 
@@ -55,10 +55,19 @@ TEST(Protocol, MessagesComeBackAsTheyWereSent) {
   EXPECT_EQ(got->unitInfo.physical.height, 355.6);
   ASSERT_TRUE(got->error);
   EXPECT_EQ(got->error->description, "Document feeder jammed");
+  EXPECT_EQ(got->error->code, Code::jammed);
   // Absent values stay absent.
   auto bare = decode(encode(Message{.kind = Kind::completed}));
   ASSERT_TRUE(bare);
   EXPECT_FALSE(bare->error);
+  auto uncoded =
+      decode(encode(Message{.kind = Kind::completed, .error = Error{"Invalid argument"}}));
+  ASSERT_TRUE(uncoded && uncoded->error);
+  EXPECT_EQ(uncoded->error->description, "Invalid argument");
+  EXPECT_FALSE(uncoded->error->code);
+  auto last = decode(encode(Message{.kind = Kind::completed, .error = Error{"", lastCode}}));
+  ASSERT_TRUE(last && last->error);
+  EXPECT_EQ(last->error->code, lastCode);
   EXPECT_FALSE(bare->job.dpi);
   EXPECT_FALSE(bare->info.uuid);
 }
@@ -81,6 +90,13 @@ TEST(Protocol, WhatIsNoMessageIsRefused) {
   std::int64_t huge = std::int64_t{1} << 40;
   std::memcpy(longText.data() + 8, &huge, sizeof huge);
   EXPECT_FALSE(decode(longText));
+  // An error code that does not exist: the code is the last number of the message.
+  for (std::int64_t code : {static_cast<std::int64_t>(lastCode) + 1, std::int64_t{-2}}) {
+    SCOPED_TRACE(code);
+    auto badCode = bytes;
+    std::memcpy(badCode.data() + badCode.size() - sizeof code, &code, sizeof code);
+    EXPECT_FALSE(decode(badCode));
+  }
 }
 
 TEST(Protocol, ADescriptorTravelsWithItsMessage) {

@@ -225,7 +225,7 @@ void HostDevice::requestOpenSession() {
   cancelled = false;
   if (!live()) {
     stage = Stage::opening;
-    return later(Error{"The scanner's driver is not running."});
+    return later(Error{"The scanner's driver is not running.", Code::driverStopped});
   }
   stage = Stage::opening;
   send({.kind = host::Kind::open, .info = info});
@@ -338,7 +338,7 @@ bool HostDevice::handle(const host::Message& m) {
       // The page before was reported, or it was given up: then its file goes.
       pending.reset();
       if (cancelled) {
-        send({.kind = host::Kind::noFile, .error = Error{cancelledText}});
+        send({.kind = host::Kind::noFile, .error = cancelledError()});
       } else {
         giveFile();
       }
@@ -364,7 +364,7 @@ bool HostDevice::handle(const host::Message& m) {
 void HostDevice::hostGone(const std::string& why) {
   pending.reset();  // nothing incomplete is left behind; the pages reported stay
   if (stage == Stage::idle && !cancelled) return;
-  complete(Error{cancelled ? cancelledText : why});
+  complete(cancelled ? cancelledError() : Error{why, Code::driverStopped});
 }
 
 class HostBrowser final : public DeviceBrowser {
@@ -389,7 +389,7 @@ class HostBrowser final : public DeviceBrowser {
 
 }  // namespace
 
-Error cancelledError() { return Error{cancelledText}; }
+Error cancelledError() { return Error{cancelledText, Code::cancelled}; }
 
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
   return std::make_unique<HostBrowser>(loop, probe);

@@ -67,8 +67,13 @@ class Recorder : public BrowserDelegate, public DeviceDelegate {
   Unit* unit = nullptr;
 
  private:
+  // "complete", "complete: Document feeder jammed [jammed]": the error's code, where it has
+  // one, in brackets.
   void answer(const std::string& what, const std::optional<Error>& error) {
-    log.push_back(error ? what + ": " + error->description : what);
+    std::string text = what;
+    if (error) text += ": " + error->description;
+    if (error && error->code) text += " [" + std::string(codeName(*error->code)) + "]";
+    log.push_back(text);
     loop.interrupt();
   }
 };
@@ -186,7 +191,7 @@ TEST_F(SaneScanner, TheEndOfABrowserEndsItsHost) {
   EXPECT_EQ(hostsRunning(), 0);
   // A device held beyond its browser answers, without a host.
   device->requestOpenSession();
-  EXPECT_EQ(recorder.wait(), "complete: The scanner's driver is not running.");
+  EXPECT_EQ(recorder.wait(), "complete: The scanner's driver is not running. [driver_stopped]");
 }
 
 TEST_F(SaneScanner, ReportsTheTestScannersWithBothUnits) {
@@ -308,15 +313,19 @@ TEST_F(SaneScanner, EveryFrameKindShowsTheSamePicture) {
   EXPECT_LT(between, lineart->rgb.size() / 50);  // black and white, but for JPEG's fringes
 }
 
-TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsText) {
+TEST_F(SaneScanner, AFailedReadRemovesThePageAndCompletesWithItsTextAndCode) {
   struct Case {
     const char* status;
     const char* text;
   } cases[] = {
-      {"JAMMED", "Document feeder jammed"},
-      {"COVER_OPEN", "Scanner cover is open"},
+      {"JAMMED", "Document feeder jammed [jammed]"},
+      {"COVER_OPEN", "Scanner cover is open [cover_open]"},
+      {"NO_DOCS", "Document feeder out of documents [feeder_empty]"},
+      {"ACCESS_DENIED", "Access to resource has been denied [access_denied]"},
       {"IO_ERROR", "Error during device I/O"},  // the device is still there
       {"NO_MEM", "Out of memory"},
+      // A backend's own cancel, which no one asked for, is no stop of the user's.
+      {"CANCELLED", "Operation was canceled"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
@@ -390,7 +399,7 @@ TEST_F(SaneScanner, ACancelEndsTheBatchAndClosesTheSession) {
   }
   ASSERT_FALSE(recorder.pages.empty());
   device->requestCancel();
-  EXPECT_EQ(recorder.wait(), std::string("complete: ") + "Operation was canceled");
+  EXPECT_EQ(recorder.wait(), std::string("complete: ") + "Operation was canceled [cancelled]");
   // The page after the first may have been finished before the cancel arrived; every page
   // reported is whole and stays, and nothing else is left.
   EXPECT_LT(recorder.pages.size(), 10u);

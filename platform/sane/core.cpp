@@ -14,6 +14,7 @@
 #include "platform/sane/encoder.h"
 #include "platform/sane/habits.h"
 #include "platform/sane/link.h"
+#include "platform/sane/status.h"
 #include "platform/sane/worker.h"
 
 namespace qev {
@@ -76,7 +77,7 @@ void DeviceCore::open() {
     SANE_Status status = sane_open(info.name.c_str(), &h);
     if (status != SANE_STATUS_GOOD) {
       if (gone(status)) return link.send(host::Kind::lost, info.name);
-      answer.error = Error{statusText(status)};
+      answer.error = saneError(status);
       return link.send(answer);
     }
     {
@@ -98,14 +99,14 @@ void DeviceCore::select(UnitType type) {
   host::UnitInfo& unit = answer.unitInfo;
   unit.type = type;
   if (handle == nullptr) {
-    answer.error = Error{statusText(SANE_STATUS_INVAL)};
+    answer.error = saneError(SANE_STATUS_INVAL);
   } else {
     std::optional<std::string> spelling;
     if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
     if (spelling && options->settable("source")) {
       SANE_Status status = options->setString("source", *spelling);
       if (gone(status)) return link.send(host::Kind::lost, info.name);
-      if (status != SANE_STATUS_GOOD) answer.error = Error{statusText(status)};
+      if (status != SANE_STATUS_GOOD) answer.error = saneError(status);
     }
   }
   if (!answer.error) {
@@ -136,12 +137,12 @@ void DeviceCore::cancel() {
   cancelled = true;
   // The scanner is left idle before the run is told.
   shut();
-  complete(Error{statusText(SANE_STATUS_CANCELLED)});
+  complete(stopError());
 }
 
 void DeviceCore::outOfMemory() {
   shut();
-  complete(Error{statusText(SANE_STATUS_NO_MEM)});
+  complete(saneError(SANE_STATUS_NO_MEM));
 }
 
 void DeviceCore::close() {
@@ -319,12 +320,12 @@ bool DeviceCore::lost() {
 }
 
 void DeviceCore::scan(const host::ScanJob& job) {
-  if (handle == nullptr) return complete(Error{statusText(SANE_STATUS_INVAL)});
+  if (handle == nullptr) return complete(saneError(SANE_STATUS_INVAL));
   SANE_Handle h = handle;
   int density = 0;
   if (SANE_Status status = apply(job, density); status != SANE_STATUS_GOOD) {
     if (gone(status)) return link.send(host::Kind::lost, info.name);
-    return complete(Error{statusText(status)});
+    return complete(saneError(status));
   }
   const std::string_view backend = backendOf(info.name);
   // A flatbed gives the same page at every start: it is scanned once, unless it turns out to
@@ -337,6 +338,7 @@ void DeviceCore::scan(const host::ScanJob& job) {
   std::optional<Error> error;
   SANE_Status failed = SANE_STATUS_GOOD;
   bool endedIfListed = false;  // the end of the batch, if the device is still there
+  bool emptyAtFirst = false;   // the feeder said, in its backend's way, that it holds no sheet
   std::int64_t pages = 0;
   while (!closing && !cancelling) {
     // The page before is written out and handed over before the next file is asked for, so
@@ -352,9 +354,13 @@ void DeviceCore::scan(const host::ScanJob& job) {
     SANE_Status status = sane_start(h);
     if (status != SANE_STATUS_GOOD) {
       // The file goes unwritten and unreported. After a page, each backend's way of saying
-      // that the feeder is empty ends the batch.
-      Ending ending =
-          pages > 0 && !cancelling ? feederEnding(backend, Stage::start, status) : Ending::fails;
+      // that the feeder is empty ends the batch; before any, it fails the scan as an empty
+      // feeder, also where the backend's status does not say so (kodakaio's CANCELLED).
+      Ending ending = cancelling ? Ending::fails : feederEnding(backend, Stage::start, status);
+      if (pages == 0) {
+        emptyAtFirst = feeds && ending == Ending::ends;
+        ending = Ending::fails;
+      }
       if (ending == Ending::fails) failed = status;
       endedIfListed = ending == Ending::endsIfListed;
       break;
@@ -391,7 +397,8 @@ void DeviceCore::scan(const host::ScanJob& job) {
   } else if (gone(failed)) {
     return link.send(host::Kind::lost, info.name);
   } else if (failed != SANE_STATUS_GOOD) {
-    error = Error{statusText(failed)};
+    error = saneError(failed);
+    if (emptyAtFirst) error->code = Code::feederEmpty;
   }
   complete(error);
 }

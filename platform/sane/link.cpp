@@ -1,6 +1,6 @@
 #include "platform/sane/link.h"
 
-#include "platform/sane/options.h"
+#include "platform/sane/status.h"
 
 namespace qev {
 
@@ -14,12 +14,12 @@ Link::File Link::needFile(const std::string& device) {
   send(host::Kind::needFile, device);
   std::unique_lock lock(mutex);
   changed.wait(lock, [&] { return file.has_value() || interrupted; });
-  if (!file) return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
+  if (!file) return {.error = stopError()};
   File got = std::move(*file);
   file.reset();
   // Stopped while the file was on its way: it is not written, and not reported, so qev
   // removes it.
-  if (interrupted && got.fd.valid()) return {.error = Error{statusText(SANE_STATUS_CANCELLED)}};
+  if (interrupted && got.fd.valid()) return {.error = stopError()};
   return got;
 }
 

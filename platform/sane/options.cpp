@@ -144,8 +144,6 @@ Resolutions resolutionsOf(const SANE_Option_Descriptor& option) {
   return out;
 }
 
-std::string statusText(SANE_Status status) { return sane_strstatus(status); }
-
 void SaneOptions::reload() {
   entries.clear();
   const SANE_Option_Descriptor* first = sane_get_option_descriptor(handle, 0);

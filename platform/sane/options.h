@@ -57,9 +57,6 @@ std::optional<std::string> modeFor(const std::vector<std::string>& modes, PixelT
 // Resolutions allowed by a resolution option, integer or fixed point, list or range.
 Resolutions resolutionsOf(const SANE_Option_Descriptor& option);
 
-// The SANE status as text.
-std::string statusText(SANE_Status status);
-
 class SaneOptions {
  public:
   explicit SaneOptions(SANE_Handle handle) : handle(handle) { reload(); }

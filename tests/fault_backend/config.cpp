@@ -185,6 +185,23 @@ bool remove(Device& d, std::istream& in) {
   return false;
 }
 
+// `PAGE start|read STATUS`, `open STATUS` or `set NAME STATUS`.
+bool fail(Device& d, std::istream& in) {
+  auto w = words(in);
+  SANE_Status status = w.empty() ? SANE_STATUS_GOOD : statusNamed(w.back());
+  if (status == SANE_STATUS_GOOD) return false;
+  if (w.size() == 2 && w[0] == "open") return (d.openFails = status), true;
+  if (w.size() == 3 && w[0] == "set" && validName(w[1])) {
+    d.setFails = w[1];
+    d.setStatus = status;
+    return true;
+  }
+  long long at = 0;
+  if (w.size() != 3 || !page(w[0], at) || (w[1] != "start" && w[1] != "read")) return false;
+  d.faults.push_back({.page = at, .atStart = w[1] == "start", .status = status});
+  return true;
+}
+
 bool feederEnd(Device& d, std::istream& in) {
   static const std::pair<const char*, FeederEnd> ends[] = {
       {"start-nodocs", FeederEnd::startNoDocs},
@@ -307,16 +324,7 @@ bool apply(Device& d, const std::string& key, const std::string& value) {
   if (key == "frame") return (d.frame = value), value == "rgb" || value == "gray";
   if (key == "depth")
     return (in >> d.depth), done(in) && (d.depth == 1 || d.depth == 8 || d.depth == 16);
-  if (key == "fail") {
-    Fault f{};
-    std::string where, status;
-    in >> f.page >> where >> status;
-    f.atStart = where == "start";
-    f.status = statusNamed(status);
-    d.faults.push_back(f);
-    return done(in) && f.page > 0 && (where == "start" || where == "read") &&
-           f.status != SANE_STATUS_GOOD;
-  }
+  if (key == "fail") return fail(d, in);
   if (key == "feeder-end") return feederEnd(d, in);
   if (key == "remove") return remove(d, in);
   if (key == "crash") return crash(d, in);

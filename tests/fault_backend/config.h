@@ -68,6 +68,9 @@ struct Device {
   long long feederEndMs = 0;
   // Faults.
   std::vector<Fault> faults;
+  SANE_Status openFails = SANE_STATUS_GOOD;  // what sane_open answers; GOOD: it opens
+  std::string setFails;                      // setting this option answers `setStatus`
+  SANE_Status setStatus = SANE_STATUS_GOOD;
   long long removeAt = 0, crashPage = 0, hangStart = 0, hangRead = 0;  // pages; 0: never
   long long removeStart = 0;  // page whose sane_start finds the device unplugged; 0: never
   bool removeOpen = false;    // sane_open finds the device unplugged

@@ -156,6 +156,7 @@ SANE_Status sane_fault_open(SANE_String_Const name, SANE_Handle* out) {
       hang();
     }
     if (d->busy) return SANE_STATUS_DEVICE_BUSY;
+    if (d->openFails != SANE_STATUS_GOOD) return d->openFails;
     if (d->removeOpen) {
       d->removed = true;
       return SANE_STATUS_IO_ERROR;
@@ -209,6 +210,8 @@ SANE_Status sane_fault_control_option(SANE_Handle handle, SANE_Int n, SANE_Actio
     status = SANE_STATUS_IO_ERROR;
   else if (h->state == State::reading)
     status = SANE_STATUS_DEVICE_BUSY;
+  else if (o.d.name == d.setFails)
+    status = d.setStatus;
   else if (action == SANE_ACTION_SET_VALUE && !h->stale)
     status = set(*h, o, value, info);
   std::string line = std::string(o.d.name) + "=" + asked;

@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
         scan();
         break;
       case Kind::cancel:
-        send({.kind = Kind::completed, .error = Error{"Operation was canceled"}});
+        send({.kind = Kind::completed, .error = Error{"Operation was canceled", Code::cancelled}});
         break;
       case Kind::close:
         send({.kind = Kind::closed});
