@@ -89,7 +89,11 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
     }
     if (!signalled &&
         (options.signalWhen ? options.signalWhen(run) : now >= start + options.signalAfter)) {
-      kill(pid, options.signal);
+      if (options.signalWhen && options.instead) {
+        options.instead();
+      } else {
+        kill(pid, options.signal);
+      }
       run.signalled = std::chrono::steady_clock::now() - start;
       signalled = true;
     }

@@ -49,6 +49,9 @@ struct Options {
   // output folder, a line of the fault backend's record), not on time. Empty: never.
   std::function<bool(const Run& sofar)> signalWhen;
   int signal = SIGTERM;
+  // Done instead of sending `signal` when `signalWhen` holds (for instance, stopping a server
+  // beside qev). Empty: the signal.
+  std::function<void()> instead;
 };
 
 // Runs `qev` with `args` (argument 0 is added) and waits for its end. A line that does not

@@ -8,8 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
 
 #include "testing/jpeg.h"
 #include "testing/run.h"
@@ -79,16 +77,14 @@ TEST_F(Net, AScannerThatGoesAwayMidScanIsReportedDisconnected) {
   ASSERT_TRUE(saned.running());
   Client config;
   qevtest::TempDir out;
-  std::atomic<bool> ended = false, inFlight = false;
-  std::thread unplug([&] {
-    while (!ended && !(inFlight = qevtest::pageInFlight(out.path())))
-      std::this_thread::sleep_for(5ms);
-    saned.stop();
-  });
-  auto scan = qevtest::qev({"scan", "--device", "net:127.0.0.1:fault:d", "--out", out.path()},
-                           config.options(30s));
-  ended = true;
-  unplug.join();
+  auto options = config.options(30s);
+  bool inFlight = false;
+  options.signalWhen = [&](const qevtest::Run&) {
+    return inFlight = qevtest::pageInFlight(out.path());
+  };
+  options.instead = [&] { saned.stop(); };
+  auto scan =
+      qevtest::qev({"scan", "--device", "net:127.0.0.1:fault:d", "--out", out.path()}, options);
   EXPECT_TRUE(inFlight) << "no page was seen in flight";
   EXPECT_EQ(scan.status, 1);
   ASSERT_EQ(scan.events.size(), 2u) << scan.out;
