@@ -13,8 +13,8 @@
 #include <functional>
 #include <vector>
 
-#include "platform/bands.h"
-#include "platform/jpeg.h"
+#include "jpeg/bands.h"
+#include "jpeg/jpeg.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/error.h"
+#include "common/error.h"
 
 namespace qev {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/utf8.h"
+#include "common/utf8.h"
 
 namespace qev {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <memory>
 
-#include "platform/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "platform/page.h"
 
 namespace qev {

@@ -12,17 +12,14 @@
 #include <string>
 #include <string_view>
 
-#include "platform/descriptor.h"
-#include "platform/error.h"
+#include "common/descriptor.h"
+#include "common/error.h"
 
 namespace qev {
 
 // `folder` and `name` joined with exactly one '/': "" gives `name`, "/" gives "/name",
 // trailing '/'s of the folder are not doubled; the folder text is otherwise kept as given.
 std::string join(std::string_view folder, std::string_view name);
-
-// Writes all of `bytes` to `fd`, going on after EINTR and short writes.
-[[nodiscard]] Outcome writeAll(int fd, std::span<const unsigned char> bytes);
 
 // An open folder. Files are created, moved and removed by their names in it, so that a path
 // renamed or replaced by a symbolic link after it was opened cannot redirect them. Its path

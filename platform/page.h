@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/units.h"
+
 namespace qev {
 
 // A colour by hue, saturation and brightness, each from 0 to 1 (a hue of 1 is red again).
@@ -20,14 +22,6 @@ struct Hsb {
   double hue = 0;
   double saturation = 0;
   double brightness = 0;
-};
-
-// A colour in 8-bit sRGB.
-struct Rgb {
-  int red = 0;
-  int green = 0;
-  int blue = 0;
-  bool operator==(const Rgb&) const = default;
 };
 
 // The usual hue, saturation and value to red, green and blue conversion, rounded.

@@ -16,18 +16,6 @@ std::string join(std::string_view folder, std::string_view name) {
   return path;
 }
 
-Outcome writeAll(int fd, std::span<const unsigned char> bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return systemError(errno);
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-  }
-  return {};
-}
-
 std::optional<PageFile> PageFile::create(const Folder& folder,
                                          const std::function<std::string(int attempt)>& name,
                                          Outcome& outcome, int attempts) {

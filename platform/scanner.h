@@ -20,8 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/resolutions.h"
+#include "common/error.h"
+#include "common/resolutions.h"
+#include "common/units.h"
 
 namespace qev {
 
@@ -31,30 +32,6 @@ class RunLoop;
 // Device types the browser looks for: scanners (0x2) that are local (0x100), shared (0x200)
 // or announced on the network (0x400).
 inline constexpr unsigned browsedDeviceTypes = 0x702;
-
-// Functional unit types, as scanners report them in their list of available units.
-enum class UnitType : unsigned { flatbed = 0, feeder = 3 };
-inline constexpr UnitType flatbedUnit = UnitType::flatbed;
-inline constexpr UnitType feederUnit = UnitType::feeder;
-
-// Pixel data types.
-enum class PixelType : int { blackAndWhite = 0, gray = 1, rgb = 2 };
-inline constexpr PixelType rgbPixels = PixelType::rgb;
-inline constexpr int bitDepth8 = 8;     // bits per sample
-inline constexpr int fileTransfer = 0;  // transfer mode: each page is written as a file
-
-struct Size {
-  double width = 0;
-  double height = 0;
-};
-
-// A rectangle on the glass, in the unit of the flatbed's physical size.
-struct Area {
-  double x = 0;
-  double y = 0;
-  double width = 0;
-  double height = 0;
-};
 
 // A source of a scanner: its flatbed or its document feeder.
 class Unit {

@@ -12,7 +12,7 @@
 //   StopSignals reads it, puts the default actions back and does the posting. Nothing else
 //   happens inside the handler.
 // - No library in qev's process touches these actions: scanner backends, which do, run in
-//   the driver host (platform/host/host.h).
+//   the driver host (platform/client/process.h).
 // - One StopSignals at a time, made on the thread that held the signals back, if any (see
 //   holdStopSignals). Its destruction restores the actions it replaced.
 

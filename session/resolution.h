@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/resolutions.h"
+#include "common/resolutions.h"
 
 namespace qev {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/page.h"
+#include "common/units.h"
 
 namespace qevtest {
 

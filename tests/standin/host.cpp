@@ -14,22 +14,22 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/host/protocol.h"
-#include "platform/jpeg.h"
+#include "common/wire.h"
+#include "jpeg/jpeg.h"
 
 namespace {
 
 using namespace qev;
-using host::Kind;
+using wire::Kind;
 
 int sock = -1;
 std::string fault;
 
 bool is(std::string_view name) { return fault == name; }
 
-void send(host::Message m, int fd = -1) {
+void send(wire::Message m, int fd = -1) {
   m.device = "stand:in";
-  host::send(sock, m, fd);
+  wire::send(sock, m, fd);
 }
 
 void sendBytes(const std::vector<unsigned char>& bytes) {
@@ -49,7 +49,7 @@ void writePage(int fd) {
 int needFile() {
   send({.kind = Kind::needFile});
   for (;;) {
-    auto r = host::receive(sock);
+    auto r = wire::receive(sock);
     if (!r) std::_Exit(0);
     if (r->message.kind == Kind::file) return r->fd;
     if (r->message.kind == Kind::noFile) return -1;
@@ -97,7 +97,7 @@ std::string inherited() {
 }
 
 void opened() {
-  host::Message m{.kind = Kind::opened};
+  wire::Message m{.kind = Kind::opened};
   m.info.units = {flatbedUnit};
   if (is("descriptors")) {
     if (auto list = inherited(); !list.empty()) m.error = Error{"inherited descriptors:" + list};
@@ -107,14 +107,14 @@ void opened() {
   if (is("completed-unasked")) send({.kind = Kind::completed});
   if (is("descriptor")) send({.kind = Kind::lost}, 0);
   if (is("truncated")) {
-    auto bytes = host::encode({.kind = Kind::lost, .device = "stand:in"});
+    auto bytes = wire::encode({.kind = Kind::lost, .device = "stand:in"});
     bytes.resize(bytes.size() / 2);
     sendBytes(bytes);
   }
   if (is("foreign-path")) {
     // A page the host was never handed, named by a path of its choosing: the text rides at
     // the end of a page report.
-    auto bytes = host::encode({.kind = Kind::scanned, .device = "stand:in"});
+    auto bytes = wire::encode({.kind = Kind::scanned, .device = "stand:in"});
     std::string path = std::getenv("QEV_STANDIN_PATH");
     auto size = static_cast<std::int64_t>(path.size());
     auto* p = reinterpret_cast<const unsigned char*>(&size);
@@ -125,10 +125,10 @@ void opened() {
   }
   if (is("flood")) {
     for (int i = 0; i < 5000; ++i) {
-      host::Message m{.kind = Kind::added};
+      wire::Message m{.kind = Kind::added};
       m.info.name = "flood:" + std::to_string(i) + std::string(3000, 'x');
       m.device = m.info.name;
-      host::send(sock, m);
+      wire::send(sock, m);
     }
   }
 }
@@ -141,12 +141,12 @@ int main(int argc, char** argv) {
   std::from_chars(arg.data(), arg.data() + arg.size(), sock);
   if (const char* f = std::getenv("QEV_STANDIN")) fault = f;
   for (;;) {
-    auto r = host::receive(sock);
+    auto r = wire::receive(sock);
     if (!r) return 0;
     if (r->fd >= 0) ::close(r->fd);
     switch (r->message.kind) {
       case Kind::browse: {
-        host::Message m{.kind = Kind::added};
+        wire::Message m{.kind = Kind::added};
         m.info = {.name = "stand:in", .vendor = "Stand", .model = "In", .type = "flatbed scanner"};
         m.info.units = {flatbedUnit};
         send(m);
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
         opened();
         break;
       case Kind::select: {
-        host::Message m{.kind = Kind::selected};
+        wire::Message m{.kind = Kind::selected};
         m.unitInfo.type = flatbedUnit;
         m.unitInfo.supported.add(100);
         m.unitInfo.physical = {10, 10};

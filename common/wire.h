@@ -1,0 +1,117 @@
+#pragma once
+
+// The messages between qev and its driver host, the child process in which SANE and every
+// backend run (host/). They travel over a SOCK_SEQPACKET socket pair, one message a
+// packet, so that a packet is never split or merged; a page file's descriptor rides along
+// with the message that hands it over.
+//
+// Every message names the SANE device it is about (empty for `browse`) and carries the same
+// fields; each kind reads only those it needs. The encoding is private to this file pair:
+// both ends are built together, so there is no versioning. A packet that does not decode is
+// a broken host.
+//
+// Page files are qev's alone: qev makes each one, hands over its descriptor with `file`, and
+// removes it unless the host reports it `scanned`. The host only writes into it; it never
+// names, moves or removes a file. It reports `scanned` at most once for each `file` it got,
+// never after `noFile`, and for a file before it asks for the next one (`needFile`) and
+// before the scan's `completed` or `lost`. A page that is cut off (a stop, a failure) is
+// simply not reported.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "common/resolutions.h"
+#include "common/units.h"
+
+namespace qev::wire {
+
+enum class Kind : std::uint8_t {
+  // qev to the host.
+  browse,  // start discovery; `probe`: open harmless devices to learn their units
+  open,
+  select,  // `unit`
+  scan,    // `job`
+  file,    // the next page file: its descriptor rides along
+  noFile,  // no page file could be made: `error`
+  cancel,  // stop the session's work now, also from inside a blocking call
+  close,   // end the session and answer `closed`
+
+  // The host to qev.
+  added,      // `info`
+  removed,    // gone from SANE's list
+  units,      // a probe learnt the units: `info.units`
+  opened,     // `error` or `info.units`
+  selected,   // `unitInfo`, `error`
+  needFile,   // a page is about to be read: answer `file` or `noFile`
+  scanned,    // the page file handed over last is complete
+  completed,  // the scan is over: `error`
+  lost,       // the device went away during the session
+  closed,
+};
+
+// A device as SANE lists it, with the texts its record is made of.
+struct DeviceInfo {
+  std::string name;  // "test:0", "net:127.0.0.1:test:0" …, as SANE spells it (any bytes)
+  std::string vendor;
+  std::string model;
+  std::string type;                 // "flatbed scanner", "virtual device" …
+  std::optional<std::string> uuid;  // a stable identity, where one can be derived
+  std::vector<UnitType> units;
+};
+
+// What a unit offers, read when it is selected.
+struct UnitInfo {
+  UnitType type = flatbedUnit;
+  Resolutions supported;
+  Resolutions preferred;
+  bool duplex = false;
+  Size physical;  // the largest scan area, in mm
+};
+
+// Everything a scan needs, from the session's settings.
+struct ScanJob {
+  UnitType unit = flatbedUnit;
+  std::optional<std::int64_t> dpi;
+  PixelType pixelType = rgbPixels;
+  int depth = bitDepth8;
+  bool duplex = false;
+  std::optional<Area> area;  // flatbeds; a feeder scans its whole range
+};
+
+struct Message {
+  Kind kind = Kind::browse;
+  std::string device;
+  bool probe = false;
+  UnitType unit = flatbedUnit;
+  ScanJob job;
+  DeviceInfo info;
+  UnitInfo unitInfo;
+  std::optional<Error> error;
+};
+
+std::vector<unsigned char> encode(const Message& message);
+// None when the bytes are not a message.
+[[nodiscard]] std::optional<Message> decode(std::span<const unsigned char> bytes);
+
+// Sends one message, with `fd` passed along when it is not -1. False when the other end is
+// gone. Safe from several threads at once: a packet goes out whole.
+bool send(int socket, const Message& message, int fd = -1);
+
+struct Received {
+  Message message;
+  int fd = -1;  // a descriptor that came with it, owned by the receiver
+};
+// Why `receive` gave no message.
+enum class Silence {
+  ended,      // the other end has gone, or the socket failed
+  malformed,  // a packet that is no message (any descriptor that came with it is closed)
+};
+// Waits for the next message. None at the end of the stream, on an error, or when a packet
+// does not decode; `why`, when given, says which.
+[[nodiscard]] std::optional<Received> receive(int socket, Silence* why = nullptr);
+
+}  // namespace qev::wire

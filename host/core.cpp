@@ -1,0 +1,406 @@
+// A SANE device in the driver host: opening, selecting a source, scanning a batch of pages
+// and closing. Every function here runs on the worker thread, but `interrupt`.
+
+#include "host/core.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <type_traits>
+#include <utility>
+
+#include "host/encoder.h"
+#include "host/habits.h"
+#include "host/link.h"
+#include "host/status.h"
+#include "host/worker.h"
+
+namespace qev {
+
+namespace {
+
+constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
+
+std::optional<FrameFormat> formatOf(SANE_Frame frame) {
+  switch (frame) {
+    case SANE_FRAME_GRAY:
+      return FrameFormat::gray;
+    case SANE_FRAME_RGB:
+      return FrameFormat::rgb;
+    case SANE_FRAME_RED:
+      return FrameFormat::red;
+    case SANE_FRAME_GREEN:
+      return FrameFormat::green;
+    case SANE_FRAME_BLUE:
+      return FrameFormat::blue;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool allows(const SANE_Option_Descriptor& option, SANE_Word value) {
+  if (option.constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+    const SANE_Word* list = option.constraint.word_list;
+    return std::find(list + 1, list + 1 + list[0], value) != list + 1 + list[0];
+  }
+  if (option.constraint_type == SANE_CONSTRAINT_RANGE) {
+    return value >= option.constraint.range->min && value <= option.constraint.range->max;
+  }
+  return true;
+}
+
+}  // namespace
+
+DeviceCore::DeviceCore(wire::DeviceInfo info, Link& link, SaneWorker& worker)
+    : info(std::move(info)), link(link), worker(worker) {}
+
+DeviceCore::~DeviceCore() { shut(); }
+
+void DeviceCore::interrupt() {
+  cancelling = true;
+  link.interrupt();
+  std::lock_guard lock(guard);
+  if (handle != nullptr) sane_cancel(handle);
+}
+
+void DeviceCore::open() {
+  // A session opened again starts afresh, whatever ended the one before.
+  cancelling = false;
+  cancelled = false;
+  closing = false;
+  link.resume();
+  wire::Message answer{.kind = wire::Kind::opened, .device = info.name};
+  if (handle == nullptr) {
+    SANE_Handle h = nullptr;
+    SANE_Status status = sane_open(info.name.c_str(), &h);
+    if (status != SANE_STATUS_GOOD) {
+      if (gone(status)) return link.send(wire::Kind::lost, info.name);
+      answer.error = saneError(status);
+      return link.send(answer);
+    }
+    {
+      std::lock_guard lock(guard);
+      handle = h;
+    }
+    ++worker.openSessions;
+    options = std::make_unique<SaneOptions>(h);
+    auto list = options->strings("source");
+    sources.reset();
+    if (list) sources = sortSources(*list);
+  }
+  answer.info.units = unitTypes(sources, info.type);
+  link.send(answer);
+}
+
+void DeviceCore::select(UnitType type) {
+  wire::Message answer{.kind = wire::Kind::selected, .device = info.name};
+  wire::UnitInfo& unit = answer.unitInfo;
+  unit.type = type;
+  if (handle == nullptr) {
+    answer.error = saneError(SANE_STATUS_INVAL);
+  } else {
+    std::optional<std::string> spelling;
+    if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
+    if (spelling && options->settable("source")) {
+      SANE_Status status = options->setString("source", *spelling);
+      if (gone(status)) return link.send(wire::Kind::lost, info.name);
+      if (status != SANE_STATUS_GOOD) answer.error = saneError(status);
+    }
+  }
+  if (!answer.error) {
+    if (const SANE_Option_Descriptor* r = options->find("resolution")) {
+      unit.supported = resolutionsOf(*r);
+    }
+    for (std::int64_t dpi : commonResolutions) {
+      if (unit.supported.contains(dpi)) unit.preferred.add(dpi);
+    }
+    // A duplex source, a switch `duplex` (hpaio) or a string option `adf-mode` (epson2,
+    // kodakaio).
+    const SANE_Option_Descriptor* duplex = options->find("duplex");
+    auto modes = options->strings("adf-mode");
+    unit.duplex = (sources && sources->duplex) || (duplex && duplex->type == SANE_TYPE_BOOL) ||
+                  (modes && adfMode(*modes, true));
+    auto x = options->range("br-x"), y = options->range("br-y");
+    if (x && y) unit.physical = {x->second, y->second};
+  }
+  link.send(answer);
+}
+
+void DeviceCore::complete(const std::optional<Error>& error) {
+  link.send({.kind = wire::Kind::completed, .device = info.name, .error = error});
+}
+
+void DeviceCore::cancel() {
+  if (cancelled) return;
+  cancelled = true;
+  // The scanner is left idle before the run is told.
+  shut();
+  complete(stopError());
+}
+
+void DeviceCore::outOfMemory() {
+  shut();
+  complete(saneError(SANE_STATUS_NO_MEM));
+}
+
+void DeviceCore::close() {
+  shut();
+  closing = false;
+  link.send(wire::Kind::closed, info.name);
+}
+
+void DeviceCore::shut() {
+  if (handle == nullptr) return;
+  sane_cancel(handle);
+  options.reset();
+  {
+    std::lock_guard lock(guard);
+    sane_close(handle);
+    handle = nullptr;
+  }
+  --worker.openSessions;
+}
+
+// Sets the options in an order that works with every backend: source (and the duplex
+// switches), page size, mode, depth, resolution, area. A backend may reset later options when
+// an earlier one changes (genesys resets depth with the mode and the resolution and area with
+// the source; fujitsu bounds the area by the page size), so each is set after those it
+// depends on. Descriptors are read again whenever a change asks for it (SaneOptions), and
+// inactive options are left alone.
+SANE_Status DeviceCore::apply(const wire::ScanJob& job, int& density) {
+  const bool flatbed = job.unit == flatbedUnit;
+  const bool duplex = !flatbed && job.duplex;
+  SANE_Status status = SANE_STATUS_GOOD;
+  auto set = [&](std::string_view name, auto value) {
+    if (status != SANE_STATUS_GOOD) return;
+    if constexpr (std::is_same_v<decltype(value), std::string>) {
+      status = options->setString(name, value);
+    } else {
+      status = options->setNumber(name, value);
+    }
+  };
+  if (sources && options->settable("source")) {
+    auto wanted = flatbed ? sources->flatbed
+                          : (duplex && sources->duplex ? sources->duplex : sources->feeder);
+    if (wanted) set("source", *wanted);
+  }
+  // Without a duplex source, one side or both are chosen by a switch.
+  if (!(sources && sources->duplex)) {
+    auto modes = options->strings("adf-mode");
+    if (auto mode = modes ? adfMode(*modes, duplex) : std::nullopt;
+        mode && options->settable("adf-mode")) {
+      set("adf-mode", *mode);
+    }
+    if (const SANE_Option_Descriptor* d = options->settable("duplex");
+        d && d->type == SANE_TYPE_BOOL) {
+      set("duplex", duplex ? 1.0 : 0.0);
+    }
+  }
+  // A feeder's page size (active on feeders only) bounds its area; the backends' default is
+  // a Letter page, which cuts the foot of an A4 sheet.
+  for (auto [name, wanted] : {std::pair{"page-width", pageWidth}, {"page-height", pageHeight}}) {
+    auto range = options->range(name);
+    if (!range || !options->settable(name)) continue;
+    set(name, atLeast(options->number(name).value_or(range->first), *range, wanted));
+  }
+  if (auto modes = options->strings("mode"); modes && options->settable("mode")) {
+    if (auto mode = modeFor(*modes, job.pixelType)) set("mode", *mode);
+  }
+  if (const SANE_Option_Descriptor* d = options->settable("depth")) {
+    // Black and white is one bit a pixel, also where it is a depth of the gray mode.
+    SANE_Word depth = job.pixelType == PixelType::blackAndWhite ? 1 : job.depth;
+    if (d->type == SANE_TYPE_INT && allows(*d, depth)) set("depth", static_cast<double>(depth));
+  }
+  if (job.dpi && options->settable("resolution")) {
+    set("resolution", static_cast<double>(*job.dpi));
+  }
+  // The area: the session's for a flatbed, the whole range for a feeder.
+  auto x = options->range("br-x"), y = options->range("br-y");
+  auto left = options->range("tl-x"), top = options->range("tl-y");
+  if (x && y && left && top) {
+    double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
+    // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
+    bool given = job.area && job.area->width > 0 && job.area->height > 0;
+    if (flatbed && given) {
+      tlx = std::clamp(job.area->x, left->first, left->second);
+      tly = std::clamp(job.area->y, top->first, top->second);
+      brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
+      bry = std::clamp(job.area->y + job.area->height, y->first, y->second);
+    }
+    std::pair<const char*, double> area[] = {
+        {"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
+    for (const auto& [name, value] : area) {
+      if (options->settable(name)) set(name, value);
+    }
+  }
+  auto dpi = options->number("resolution");
+  density = dpi ? static_cast<int>(*dpi) : static_cast<int>(job.dpi.value_or(0));
+  return status;
+}
+
+SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool& unknownHeight) {
+  SANE_Handle h = handle;
+  const auto limit = silenceLimit(backendOf(info.name));
+  int empty = 0;  // reads in a row that gave nothing
+  std::chrono::steady_clock::time_point silentSince;
+  for (;;) {
+    // Read after sane_start: the parameters before it are estimates.
+    SANE_Parameters p{};
+    SANE_Status status = sane_get_parameters(h, &p);
+    if (status != SANE_STATUS_GOOD) return status;
+    auto format = formatOf(p.format);
+    if (!format) return SANE_STATUS_UNSUPPORTED;
+    unknownHeight = unknownHeight || p.lines < 0;
+    encoder.beginFrame({.format = *format,
+                        .last = p.last_frame != SANE_FALSE,
+                        .bytesPerLine = p.bytes_per_line,
+                        .pixels = p.pixels_per_line,
+                        .lines = p.lines,
+                        .depth = p.depth});
+    for (;;) {
+      if (closing || cancelling || encoder.failure()) return SANE_STATUS_CANCELLED;
+      auto data = encoder.buffer();
+      std::size_t used = 0;
+      while (used < data.size()) {
+        SANE_Int n = 0;
+        status = sane_read(h, data.data() + used, static_cast<SANE_Int>(data.size() - used), &n);
+        if (status != SANE_STATUS_GOOD) break;
+        if (n > 0) {
+          used += static_cast<std::size_t>(n);
+          empty = 0;
+          continue;
+        }
+        // A read may return nothing while the scanner warms up or works (fujitsu and
+        // canon_dr do so in blocking mode); a long silence is a lost device (silenceLimit).
+        auto now = std::chrono::steady_clock::now();
+        if (empty++ == 0) silentSince = now;
+        if (now - silentSince >= limit) {
+          status = SANE_STATUS_IO_ERROR;
+          break;
+        }
+        if (closing || cancelling) return SANE_STATUS_CANCELLED;
+        std::this_thread::sleep_for(emptyReadPause(empty));
+      }
+      bytes += used;
+      if (used > 0) encoder.push(std::move(data), used);
+      if (status == SANE_STATUS_EOF) break;
+      if (status != SANE_STATUS_GOOD) return status;
+    }
+    // After a stop nothing completes the page, whatever the backend answered: the test
+    // backend and several real ones end the frame with EOF once cancelled, as if it were
+    // whole.
+    if (closing || cancelling) return SANE_STATUS_CANCELLED;
+    encoder.endFrame();
+    if (p.last_frame) return SANE_STATUS_GOOD;
+    status = sane_start(h);
+    if (status != SANE_STATUS_GOOD) return status;
+  }
+}
+
+bool DeviceCore::gone(SANE_Status status) {
+  // An unplugged device answers I/O errors, and a name that is no more is invalid.
+  return (status == SANE_STATUS_IO_ERROR || status == SANE_STATUS_INVAL) && lost();
+}
+
+// After an I/O error: whether the device has gone away. The handle is of no more use and is
+// closed. For a network device SANE is started afresh when nothing else is open, since the
+// net backend keeps the connection that its server dropped and fails (even crashes) when
+// asked for devices over it.
+bool DeviceCore::lost() {
+  shut();
+  if (backendOf(info.name) == "net" && worker.openSessions == 0) worker.restart();
+  const SANE_Device** list = nullptr;
+  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return false;
+  for (; *list != nullptr; ++list) {
+    if ((*list)->name != nullptr && info.name == (*list)->name) return false;
+  }
+  return true;
+}
+
+void DeviceCore::scan(const wire::ScanJob& job) {
+  if (handle == nullptr) return complete(saneError(SANE_STATUS_INVAL));
+  SANE_Handle h = handle;
+  int density = 0;
+  if (SANE_Status status = apply(job, density); status != SANE_STATUS_GOOD) {
+    if (gone(status)) return link.send(wire::Kind::lost, info.name);
+    return complete(saneError(status));
+  }
+  const std::string_view backend = backendOf(info.name);
+  // A flatbed gives the same page at every start: it is scanned once, unless it turns out to
+  // feed sheets (sheetsOnFlatbed).
+  bool feeds = job.unit != flatbedUnit;
+
+  // Each page file is reported once it is whole; one that is not is never reported, and qev
+  // removes it.
+  PageEncoder encoder([this] { link.send(wire::Kind::scanned, info.name); });
+  std::optional<Error> error;
+  SANE_Status failed = SANE_STATUS_GOOD;
+  bool endedIfListed = false;  // the end of the batch, if the device is still there
+  bool emptyAtFirst = false;   // the feeder said, in its backend's way, that it holds no sheet
+  std::int64_t pages = 0;
+  while (!closing && !cancelling) {
+    // The page before is written out and handed over before the next file is asked for, so
+    // that at most one page file, the one being read, is incomplete at any moment.
+    if (pages > 0 && encoder.finish()) break;
+    // The file comes first: a scanner is not started for a page that has nowhere to go (and
+    // some backends do not take a cancel right after a start well).
+    Link::File file = link.needFile(info.name);
+    if (file.error) {
+      if (!cancelling) error = file.error;
+      break;
+    }
+    SANE_Status status = sane_start(h);
+    if (status != SANE_STATUS_GOOD) {
+      // The file goes unwritten and unreported. After a page, each backend's way of saying
+      // that the feeder is empty ends the batch; before any, it fails the scan as an empty
+      // feeder, also where the backend's status does not say so (kodakaio's CANCELLED).
+      Ending ending = cancelling ? Ending::fails : feederEnding(backend, Stage::start, status);
+      if (pages == 0) {
+        emptyAtFirst = feeds && ending == Ending::ends;
+        ending = Ending::fails;
+      }
+      if (ending == Ending::fails) failed = status;
+      endedIfListed = ending == Ending::endsIfListed;
+      break;
+    }
+    encoder.beginPage(std::move(file.fd), density);
+    std::size_t bytes = 0;
+    bool unknownHeight = false;
+    status = readPage(encoder, bytes, unknownHeight);
+    if (status != SANE_STATUS_GOOD) {
+      encoder.abortPage();
+      // Some backends start the sheet after the last one and only then find the feeder
+      // empty: that, too, is the end of a batch, not a failure.
+      bool ended = pages > 0 && bytes == 0 &&
+                   feederEnding(backend, Stage::firstRead, status) == Ending::ends;
+      if (!ended && (status != SANE_STATUS_CANCELLED || !encoder.failure())) failed = status;
+      break;
+    }
+    encoder.endPage();
+    ++pages;
+    feeds = feeds || (unknownHeight && sheetsOnFlatbed(backend));
+    if (!feeds) break;
+    // The next sheet starts without a cancel in between: a cancel can drop a duplex back side.
+  }
+  sane_cancel(h);
+  auto encoded = encoder.finish();
+  if (closing) return;              // the session is closing and wants no more answers
+  if (cancelling) return cancel();  // stopped by the user: the pages delivered stay
+  if (error) {
+    // no page file could be made
+  } else if (encoded) {
+    error = encoded;  // a file that could not be written stopped the scan
+  } else if (endedIfListed) {
+    if (lost()) return link.send(wire::Kind::lost, info.name);
+  } else if (gone(failed)) {
+    return link.send(wire::Kind::lost, info.name);
+  } else if (failed != SANE_STATUS_GOOD) {
+    error = saneError(failed);
+    if (emptyAtFirst) error->code = Code::feederEmpty;
+  }
+  complete(error);
+}
+
+}  // namespace qev

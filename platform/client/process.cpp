@@ -1,0 +1,278 @@
+#include "platform/client/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "platform/run_loop.h"
+
+extern char** environ;
+
+namespace qev {
+
+namespace {
+
+// The descriptor number under which the host finds its socket.
+constexpr int hostSocket = 3;
+// The most messages that may wait for the loop. A host that keeps sending without being
+// asked (a flood) would otherwise fill qev's memory.
+constexpr int maxBacklog = 1024;
+
+std::string stopped(const std::string& how) {
+  return "The scanner's driver stopped unexpectedly (" + how + ").";
+}
+
+bool wantsDiagnostics() {
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "SANE_DEBUG_", 11) == 0) return true;
+  }
+  return false;
+}
+
+bool executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+}  // namespace
+
+std::string hostPath() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return {};
+  std::string self(buffer.data(), static_cast<std::size_t>(n));
+  std::string dir = self.substr(0, self.rfind('/'));
+  for (std::string candidate : {dir + "/qev-host", dir + "/../libexec/qev/qev-host"}) {
+    if (executable(candidate)) return candidate;
+  }
+  return {};
+}
+
+std::string endDescription(int status) {
+  std::string how;
+  if (WIFSIGNALED(status)) {
+    const char* name = ::strsignal(WTERMSIG(status));
+    how = name != nullptr ? name : "signal " + std::to_string(WTERMSIG(status));
+  } else if (WIFEXITED(status)) {
+    how = "exit status " + std::to_string(WEXITSTATUS(status));
+  } else {
+    how = "status " + std::to_string(status);
+  }
+  return stopped(how);
+}
+
+std::string brokenDescription(const std::string& reason) { return stopped(reason); }
+
+HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
+    : loop(loop), handlers(std::move(handlers)) {
+  int pair[2];
+  std::string path = hostPath();
+  if (path.empty() || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    std::string why = path.empty() ? "The scanner's driver host (qev-host) is not installed."
+                                   : systemError(errno).description;
+    loop.post([gone = this->handlers.gone, why] { gone(why); });
+    return;
+  }
+  std::string parent = std::to_string(::getpid());
+  std::string fd = std::to_string(hostSocket);
+  std::vector<char*> argv = {path.data(), fd.data(), parent.data(), nullptr};
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (!wantsDiagnostics()) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], hostSocket);
+  // Only its own descriptors: none that qev's caller left open reaches the backends.
+  posix_spawn_file_actions_addclosefrom_np(&actions, hostSocket + 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A group of its own: a Ctrl-C at the terminal is qev's to handle, not the backends'.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(pair[1]);
+  if (spawned != 0 || ::pipe2(wakeFds, O_CLOEXEC) != 0) {
+    pid = spawned != 0 ? -1 : pid;
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+    ::close(pair[0]);
+    std::string why = systemError(spawned != 0 ? spawned : errno).description;
+    loop.post([gone = this->handlers.gone, why] { gone(why); });
+    return;
+  }
+  socket = pair[0];
+  reader = std::thread([this] { read(); });
+}
+
+HostProcess::~HostProcess() {
+  if (!reader.joinable()) return;
+  kill();
+  ::shutdown(socket, SHUT_RDWR);
+  reader.join();
+  ::close(socket);
+  ::close(wakeFds[0]);
+  ::close(wakeFds[1]);
+}
+
+bool HostProcess::send(const wire::Message& message, int fd) {
+  if (socket < 0) return false;
+  if (message.kind == wire::Kind::close) ++closesAsked;
+  return wire::send(socket, message, fd);
+}
+
+void HostProcess::kill() {
+  // Once the host is reaped its pid may be another process's.
+  std::lock_guard lock(mutex);
+  if (!ended && pid > 0) ::kill(pid, SIGKILL);
+}
+
+void HostProcess::broke(const std::string& reason) {
+  {
+    std::lock_guard lock(mutex);
+    if (brokenReason.empty()) brokenReason = reason;
+  }
+  kill();
+}
+
+bool HostProcess::believable(const wire::Received& received) {
+  if (received.fd >= 0) {
+    // qev hands descriptors to the host, never the other way.
+    ::close(received.fd);
+    broke("a descriptor it was not asked for");
+    return false;
+  }
+  switch (received.message.kind) {
+    case wire::Kind::closed: {
+      std::lock_guard lock(mutex);
+      if (closedCount >= closesAsked) break;
+      ++closedCount;
+      changed.notify_all();
+      return true;
+    }
+    case wire::Kind::added:
+    case wire::Kind::removed:
+    case wire::Kind::units:
+    case wire::Kind::opened:
+    case wire::Kind::selected:
+    case wire::Kind::needFile:
+    case wire::Kind::scanned:
+    case wire::Kind::completed:
+    case wire::Kind::lost:
+      return true;
+    default:  // what qev sends
+      break;
+  }
+  broke("a message out of turn");
+  return false;
+}
+
+void HostProcess::killAfter(Clock::duration grace) {
+  {
+    std::lock_guard lock(mutex);
+    auto at = Clock::now() + grace;
+    if (at >= killAt) return;
+    killAt = at;
+  }
+  char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+}
+
+void HostProcess::spare() {
+  {
+    std::lock_guard lock(mutex);
+    killAt = Clock::time_point::max();
+  }
+  char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+}
+
+int HostProcess::closedSoFar() {
+  std::lock_guard lock(mutex);
+  return closedCount;
+}
+
+bool HostProcess::waitClosed(int before, Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  return changed.wait_for(lock, limit, [&] { return closedCount != before || ended; });
+}
+
+void HostProcess::read() {
+  for (;;) {
+    int timeout = -1;
+    {
+      std::lock_guard lock(mutex);
+      if (killAt != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(killAt - Clock::now()).count();
+        timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(left, INT_MAX)));
+      }
+    }
+    pollfd p[2] = {{socket, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+    int ready = ::poll(p, 2, timeout);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) {
+      kill();  // the grace has run out; the end of the stream follows
+      std::lock_guard lock(mutex);
+      killAt = Clock::time_point::max();
+      continue;
+    }
+    if (p[1].revents != 0) {
+      char b[16];
+      [[maybe_unused]] ssize_t n = ::read(wakeFds[0], b, sizeof b);
+    }
+    if (p[0].revents == 0) continue;
+    wire::Silence silence{};
+    auto received = wire::receive(socket, &silence);
+    if (!received) {
+      if (silence == wire::Silence::malformed) broke("a malformed message");
+      break;
+    }
+    if (!believable(*received)) break;
+    if (backlog->fetch_add(1) >= maxBacklog) {
+      broke("too many messages");
+      break;
+    }
+    auto shared = std::make_shared<wire::Received>(std::move(*received));
+    loop.post([handle = handlers.message, shared, backlog = backlog] {
+      --*backlog;
+      handle(*shared);
+    });
+  }
+  // The stream ended or broke: the host is dead or of no more use. It is waited for without
+  // being reaped, so that its pid stays its own until `ended` is set.
+  kill();
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+  }
+  int status = 0;
+  std::string why;
+  {
+    std::lock_guard lock(mutex);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ended = true;
+    why = brokenReason.empty() ? endDescription(status) : brokenDescription(brokenReason);
+    changed.notify_all();
+  }
+  loop.post([gone = handlers.gone, why] { gone(why); });
+}
+
+}  // namespace qev

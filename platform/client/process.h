@@ -1,0 +1,105 @@
+#pragma once
+
+// qev's end of the driver host: the child process `qev-host` in which SANE and every backend
+// run, so that nothing a backend does (crash, hang, print, reset signals) reaches qev's own
+// process. One host serves one run.
+//
+// The host is started from the thread that runs the loop; it dies with that thread (the
+// kernel kills it when qev ends, whatever way). Its standard output goes nowhere; its
+// standard error too, unless the user asked SANE for diagnostics with a SANE_DEBUG_*
+// variable. Its messages are read on a thread of the HostProcess and posted to the run loop.
+//
+// Nothing the host sends is believed blindly: a packet that is no message, a message that
+// comes with a descriptor, a `closed` nobody asked for, or more messages than the loop has
+// taken in (a flood) make it a broken host, which is killed. So does whatever the receiver of
+// the messages finds out of turn (`broke`). A broken host ends like one that died, with the
+// reason in the description that `gone` receives.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/wire.h"
+
+namespace qev {
+
+class RunLoop;
+
+class HostProcess {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Called on the loop's thread: each message in order, then once the end of the host with
+  // a description of how it ended.
+  struct Handlers {
+    std::function<void(wire::Received&)> message;
+    std::function<void(const std::string& why)> gone;
+  };
+
+  // Starts the host. When it cannot be started, `gone` follows at once.
+  HostProcess(RunLoop& loop, Handlers handlers);
+  // Kills the host, if it still runs, and waits for its end: no message or `gone` is posted
+  // after this.
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  // False when the host is gone. `fd` is passed along and stays the caller's.
+  bool send(const wire::Message& message, int fd = -1);
+
+  // Kills the host when it has not ended `grace` from now.
+  void killAfter(Clock::duration grace);
+  // The host answered in time: no kill is due any more.
+  void spare();
+
+  // The host sent what it must not: it is killed now, and its end is described with
+  // `reason` (the first one given). Any thread.
+  void broke(const std::string& reason);
+
+  // How many `closed` answers have come so far: taken before a close is asked for, so that
+  // an answer that comes at once is not missed.
+  int closedSoFar();
+  // Waits on the calling thread, without the loop, until more than `before` `closed`
+  // answers have come (or the host has ended), for at most `limit`. True when they did.
+  bool waitClosed(int before, Clock::duration limit);
+
+ private:
+  void read();
+  // Checks a message the host sent before it is posted: whether it may come at all, now.
+  bool believable(const wire::Received& received);
+  void kill();
+
+  RunLoop& loop;
+  Handlers handlers;
+  int socket = -1;
+  pid_t pid = -1;
+  std::mutex mutex;
+  std::condition_variable changed;
+  Clock::time_point killAt = Clock::time_point::max();
+  int closedCount = 0;
+  std::atomic<int> closesAsked{0};
+  // Messages posted to the loop and not yet handled there.
+  std::shared_ptr<std::atomic<int>> backlog = std::make_shared<std::atomic<int>>(0);
+  std::string brokenReason;  // why the host was killed as broken; empty while it is not
+  bool ended = false;
+  int wakeFds[2] = {-1, -1};  // wakes the reader when `killAt` changes
+  std::thread reader;
+};
+
+// Where `qev-host` lies: beside the running executable (a build folder) or in
+// ../libexec/qev/ from it (an installation). Empty when it is in neither place.
+std::string hostPath();
+
+// How a child process ended, for "The scan stopped: …".
+std::string endDescription(int status);
+// The same for a host that was killed because it broke the rules: `reason` says how.
+std::string brokenDescription(const std::string& reason);
+
+}  // namespace qev

@@ -1,0 +1,400 @@
+// The scanner service on the driver host: the browser and the devices as qev's process sees
+// them. Every SANE call happens in the host; here are only messages, the page files the
+// host writes into, and what becomes of a session when the host dies.
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+
+#include "common/utf8.h"
+#include "platform/client/naming.h"
+#include "platform/client/page_check.h"
+#include "platform/client/process.h"
+#include "platform/files.h"
+#include "platform/run_loop.h"
+#include "platform/scanner.h"
+
+namespace qev {
+
+namespace {
+
+constexpr unsigned scannerType = 0x2;
+// How long a session's close may take before qev ends without waiting for it.
+constexpr auto closeLimit = std::chrono::seconds(5);
+// How long a cancelled session may take to stop before its host is killed.
+constexpr auto cancelGrace = std::chrono::milliseconds(1500);
+// The texts the host's SANE would give; needed when the host cannot give them.
+constexpr const char* cancelledText = "Operation was canceled";
+constexpr const char* invalidText = "Invalid argument";
+
+class Service;
+
+class HostUnit final : public Unit {
+ public:
+  wire::UnitInfo info;
+  wire::ScanJob wanted;
+
+  UnitType type() const override { return info.type; }
+  Resolutions supportedResolutions() const override { return info.supported; }
+  Resolutions preferredResolutions() const override { return info.preferred; }
+  void setResolution(std::int64_t dpi) override { wanted.dpi = dpi; }
+  void setPixelDataType(PixelType type) override { wanted.pixelType = type; }
+  void setBitDepth(int depth) override { wanted.depth = depth; }
+  bool supportsDuplexScanning() const override { return info.duplex; }
+  void setDuplexScanningEnabled(bool enabled) override { wanted.duplex = enabled; }
+  Size physicalSize() const override { return info.physical; }
+  void setScanArea(const Area& area) override { wanted.area = area; }
+};
+
+// Where a device's session stands, as far as the host's answers go. Each answer of the host
+// fits one stage; an answer that fits none makes the host a broken one.
+enum class Stage {
+  idle,       // no session
+  opening,    // `open` sent
+  open,       // the session is open
+  selecting,  // `select` sent
+  scanning,   // `scan` sent: pages, then `completed`
+};
+
+class HostDevice final : public Device, public std::enable_shared_from_this<HostDevice> {
+ public:
+  HostDevice(wire::DeviceInfo info, RunLoop& loop, std::weak_ptr<Service> service)
+      : info(std::move(info)), loop(loop), service(std::move(service)) {}
+
+  // The stable identity where the host derived one, else the SANE device name.
+  std::optional<std::string> uuid() const override {
+    return validUtf8(info.uuid.value_or(info.name));
+  }
+  std::optional<std::string> name() const override { return nameOf(info); }
+  std::optional<std::string> transport() const override { return transportOf(info); }
+  std::vector<UnitType> availableUnitTypes() const override { return info.units; }
+
+  void setDelegate(DeviceDelegate* d) override { delegate = d; }
+  void requestOpenSession() override;
+  void requestSelectUnit(UnitType type) override;
+  // Pages always come as files.
+  void setTransferMode(int) override {}
+  void setDownloadsFolder(const Folder& downloads) override { folder = &downloads; }
+  void setDocumentName(const std::string& name) override { document = name; }
+  // Pages are always JPEG files.
+  void setDocumentType(const std::string&) override {}
+  void requestScan() override;
+  void requestCloseSession() override;
+  void requestCancel() override;
+
+  // On the loop's thread. False when the message does not fit the session's stage.
+  [[nodiscard]] bool handle(const wire::Message& message);
+  void hostGone(const std::string& why);
+
+  wire::DeviceInfo info;
+  bool present = true;  // listed, not reported gone
+
+ private:
+  std::shared_ptr<Service> live() const;
+  void send(wire::Message message, int fd = -1);
+  void later(std::optional<Error> error);
+  void complete(const std::optional<Error>& error);
+  void giveFile();
+  bool takePage();
+
+  RunLoop& loop;
+  std::weak_ptr<Service> service;
+  DeviceDelegate* delegate = nullptr;
+  std::map<UnitType, std::unique_ptr<HostUnit>> units;
+  HostUnit* current = nullptr;
+  const Folder* folder = nullptr;  // the session's, open until the scan completes
+  std::string document = "scan";
+  int nextFile = 1;
+  Stage stage = Stage::idle;
+  bool cancelled = false;  // the user stopped the session: only its completion is awaited
+  // The page file the host is writing, not yet reported complete. Whatever ends its page
+  // without a report removes it.
+  std::optional<PageFile> pending;
+};
+
+// What the browser and its devices share: the host, the browser's delegate and the devices
+// by SANE name. The browser owns it; devices only point back to it, so that the end of the
+// browser ends the host, its process and its thread, while devices held elsewhere live on
+// (and find the host gone).
+class Service : public std::enable_shared_from_this<Service> {
+ public:
+  // More scanners than this from one host are a flood, not a listing.
+  static constexpr std::size_t maxDevices = 512;
+
+  Service(RunLoop& loop, bool probe) : loop(loop), probe(probe) {}
+
+  void start() {
+    std::weak_ptr<Service> self = weak_from_this();
+    host = std::make_unique<HostProcess>(loop,
+                                         HostProcess::Handlers{.message =
+                                                                   [self](wire::Received& r) {
+                                                                     if (auto s = self.lock())
+                                                                       s->handle(r);
+                                                                   },
+                                                               .gone =
+                                                                   [self](const std::string& why) {
+                                                                     if (auto s = self.lock())
+                                                                       s->gone(why);
+                                                                   }});
+    host->send({.kind = wire::Kind::browse, .probe = probe});
+  }
+
+  void handle(wire::Received& r) {
+    if (dead) return;  // what a broken host sent before it was stopped
+    if (!fits(r.message)) broke("a message out of turn");
+  }
+
+  // Whether the message fits what qev knows and asked; the device's own answers go to it.
+  bool fits(const wire::Message& m) {
+    auto it = devices.find(m.device);
+    const bool known = it != devices.end();
+    switch (m.kind) {
+      case wire::Kind::added: {
+        if (m.info.name != m.device) return false;
+        if (known) {
+          // Back after it went away (a network scanner that came back): the same device.
+          if (it->second->present) return false;
+          it->second->present = true;
+          it->second->info = m.info;
+          if (delegate) delegate->didAdd(it->second);
+          return true;
+        }
+        if (devices.size() >= maxDevices) {
+          broke("too many messages");
+          return true;
+        }
+        auto device = std::make_shared<HostDevice>(m.info, loop, weak_from_this());
+        devices[m.device] = device;
+        if (delegate) delegate->didAdd(device);
+        return true;
+      }
+      case wire::Kind::removed:
+        if (!known || !it->second->present) return false;
+        it->second->present = false;
+        if (delegate) delegate->didRemove(it->second);
+        return true;
+      case wire::Kind::units:
+        if (!known) return false;
+        it->second->info.units = m.info.units;
+        return true;
+      case wire::Kind::closed:
+        return known;  // counted by the HostProcess, which checked it was asked for
+      default:
+        return known && it->second->handle(m);
+    }
+  }
+
+  // Stops a host that sent what it must not. Nothing it sent is looked at any more; its
+  // sessions end when its end is reported.
+  void broke(const std::string& reason) {
+    dead = true;
+    if (host) host->broke(reason);
+  }
+
+  void gone(const std::string& why) {
+    dead = true;
+    // Copied: a device's delegate may end the run, or add to the map.
+    auto all = devices;
+    for (auto& [name, device] : all) device->hostGone(why);
+  }
+
+  RunLoop& loop;
+  const bool probe;
+  std::unique_ptr<HostProcess> host;
+  bool dead = false;
+  BrowserDelegate* delegate = nullptr;
+  // Every device the host reported, also after it went away: it may come back.
+  std::map<std::string, std::shared_ptr<HostDevice>> devices;
+};
+
+std::shared_ptr<Service> HostDevice::live() const {
+  auto s = service.lock();
+  return s && !s->dead ? s : nullptr;
+}
+
+// A message that cannot be sent is not reported here: the host's end reaches `hostGone`.
+void HostDevice::send(wire::Message message, int fd) {
+  message.device = info.name;
+  if (auto s = live()) s->host->send(message, fd);
+}
+
+// Completes the session on the loop, as an answer would.
+void HostDevice::later(std::optional<Error> error) {
+  loop.post([self = shared_from_this(), error] { self->complete(error); });
+}
+
+void HostDevice::requestOpenSession() {
+  cancelled = false;
+  if (!live()) {
+    stage = Stage::opening;
+    return later(Error{"The scanner's driver is not running.", Code::driverStopped});
+  }
+  stage = Stage::opening;
+  send({.kind = wire::Kind::open, .info = info});
+}
+
+void HostDevice::requestSelectUnit(UnitType type) {
+  if (stage != Stage::open) return later(Error{invalidText});
+  stage = Stage::selecting;
+  send({.kind = wire::Kind::select, .unit = type});
+}
+
+void HostDevice::requestScan() {
+  if (stage != Stage::open || current == nullptr) return later(Error{invalidText});
+  wire::ScanJob job = current->wanted;
+  job.unit = current->info.type;
+  nextFile = 1;
+  stage = Stage::scanning;
+  send({.kind = wire::Kind::scan, .job = job});
+}
+
+void HostDevice::requestCloseSession() {
+  stage = Stage::idle;
+  pending.reset();
+  auto s = live();
+  if (!s) return;
+  int before = s->host->closedSoFar();
+  send({.kind = wire::Kind::close});
+  // A backend that hangs (a network scanner that stopped answering) must not keep the
+  // process from ending: the close is given a while, then left to the host.
+  s->host->waitClosed(before, closeLimit);
+}
+
+void HostDevice::requestCancel() {
+  if (stage == Stage::idle || cancelled) return;
+  cancelled = true;
+  send({.kind = wire::Kind::cancel});
+  // A backend that does not return from its call is not waited for.
+  if (auto s = live()) s->host->killAfter(cancelGrace);
+}
+
+void HostDevice::complete(const std::optional<Error>& error) {
+  stage = Stage::idle;
+  if (auto s = live(); s && cancelled) s->host->spare();  // the cancel was answered
+  cancelled = false;
+  pending.reset();
+  if (delegate) delegate->didComplete(*this, error);
+}
+
+// A new page file for the host to write: created here, so that qev always knows which file
+// is incomplete, and removes it should the host die while writing it.
+void HostDevice::giveFile() {
+  if (folder == nullptr) {
+    send({.kind = wire::Kind::noFile, .error = Error{invalidText}});
+    return;
+  }
+  Outcome outcome;
+  auto file = PageFile::create(
+      *folder,
+      [&](int) {
+        char number[32];
+        std::snprintf(number, sizeof number, "-%04d.jpg", nextFile++);
+        return document + number;
+      },
+      outcome);
+  if (!file) {
+    send({.kind = wire::Kind::noFile, .error = outcome.error()});
+    return;
+  }
+  send({.kind = wire::Kind::file}, file->fd());
+  pending = std::move(file);
+}
+
+// The host says the page file it was given is complete. It is taken as a page only when it
+// is one, read back through qev's own descriptor; the host cannot name any other file.
+bool HostDevice::takePage() {
+  if (!pending) return false;
+  if (!completeJpeg(pending->fd())) {
+    pending.reset();
+    if (auto s = service.lock()) s->broke("an incomplete page");
+    return true;
+  }
+  std::string path = pending->path();
+  pending->keep();
+  pending.reset();
+  if (delegate) delegate->didScan(*this, path);
+  return true;
+}
+
+bool HostDevice::handle(const wire::Message& m) {
+  switch (m.kind) {
+    case wire::Kind::opened:
+      if (stage != Stage::opening) return false;
+      stage = m.error ? Stage::idle : Stage::open;
+      if (!m.error) info.units = m.info.units;
+      // A session stopped while it opened only waits for its completion.
+      if (!cancelled && delegate) delegate->didOpen(*this, m.error);
+      return true;
+    case wire::Kind::selected: {
+      if (stage != Stage::selecting) return false;
+      stage = Stage::open;
+      auto& slot = units[m.unitInfo.type];
+      if (!slot) slot = std::make_unique<HostUnit>();
+      slot->info = m.unitInfo;
+      current = slot.get();
+      if (!cancelled && delegate) delegate->didSelect(*this, *slot, m.error);
+      return true;
+    }
+    case wire::Kind::needFile:
+      if (stage != Stage::scanning) return false;
+      // The page before was reported, or it was given up: then its file goes.
+      pending.reset();
+      if (cancelled) {
+        send({.kind = wire::Kind::noFile, .error = cancelledError()});
+      } else {
+        giveFile();
+      }
+      return true;
+    case wire::Kind::scanned:
+      return stage == Stage::scanning && takePage();
+    case wire::Kind::completed:
+      // A cancel is answered with a completion whatever the stage.
+      if (stage != Stage::scanning && !cancelled) return false;
+      complete(m.error);
+      return true;
+    case wire::Kind::lost:
+      if (stage == Stage::idle) return false;
+      stage = Stage::idle;
+      pending.reset();
+      if (delegate) delegate->didRemove(*this);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void HostDevice::hostGone(const std::string& why) {
+  pending.reset();  // nothing incomplete is left behind; the pages reported stay
+  if (stage == Stage::idle && !cancelled) return;
+  complete(cancelled ? cancelledError() : Error{why, Code::driverStopped});
+}
+
+class HostBrowser final : public DeviceBrowser {
+ public:
+  HostBrowser(RunLoop& loop, bool probe) : service(std::make_shared<Service>(loop, probe)) {}
+
+  void setDelegate(BrowserDelegate* delegate) override { service->delegate = delegate; }
+  void setBrowsedDeviceTypes(unsigned mask) override { this->mask = mask; }
+
+  void start() override {
+    // Only scanners are ever found.
+    if (started || (mask & scannerType) == 0) return;
+    started = true;
+    service->start();
+  }
+
+ private:
+  std::shared_ptr<Service> service;
+  unsigned mask = browsedDeviceTypes;
+  bool started = false;
+};
+
+}  // namespace
+
+Error cancelledError() { return Error{cancelledText, Code::cancelled}; }
+
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
+  return std::make_unique<HostBrowser>(loop, probe);
+}
+
+}  // namespace qev
