@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include <type_traits>
 #include <utility>
 
+#include "host/batch.h"
 #include "host/encoder.h"
 #include "host/habits.h"
 #include "host/link.h"
@@ -51,6 +51,90 @@ bool allows(const SANE_Option_Descriptor& option, SANE_Word value) {
   return true;
 }
 
+// Sets options one after another until one fails, and keeps what the first failure
+// answered; the options are still read after it.
+struct Setter {
+  SaneOptions& options;
+  SANE_Status status = SANE_STATUS_GOOD;
+
+  void set(std::string_view name, const std::string& value) {
+    if (status == SANE_STATUS_GOOD) status = options.setString(name, value);
+  }
+  void set(std::string_view name, double value) {
+    if (status == SANE_STATUS_GOOD) status = options.setNumber(name, value);
+  }
+};
+
+// The source, and without a duplex source the switch that chooses one side or both.
+void setSource(Setter& setter, const std::optional<Sources>& sources, const wire::ScanJob& job) {
+  SaneOptions& options = setter.options;
+  const bool flatbed = job.unit == flatbedUnit;
+  const bool duplex = !flatbed && job.duplex;
+  if (sources && options.settable("source")) {
+    auto wanted = flatbed ? sources->flatbed
+                          : (duplex && sources->duplex ? sources->duplex : sources->feeder);
+    if (wanted) setter.set("source", *wanted);
+  }
+  if (sources && sources->duplex) return;
+  auto modes = options.strings("adf-mode");
+  if (auto mode = modes ? adfMode(*modes, duplex) : std::nullopt;
+      mode && options.settable("adf-mode")) {
+    setter.set("adf-mode", *mode);
+  }
+  if (const SANE_Option_Descriptor* d = options.settable("duplex");
+      d && d->type == SANE_TYPE_BOOL) {
+    setter.set("duplex", duplex ? 1.0 : 0.0);
+  }
+}
+
+// A feeder's page size (active on feeders only) bounds its area; the backends' default is a
+// Letter page, which cuts the foot of an A4 sheet.
+void setPageSize(Setter& setter) {
+  SaneOptions& options = setter.options;
+  for (auto [name, wanted] : {std::pair{"page-width", pageWidth}, {"page-height", pageHeight}}) {
+    auto range = options.range(name);
+    if (!range || !options.settable(name)) continue;
+    setter.set(name, atLeast(options.number(name).value_or(range->first), *range, wanted));
+  }
+}
+
+// The mode, then the depth it may have reset.
+void setMode(Setter& setter, const wire::ScanJob& job) {
+  SaneOptions& options = setter.options;
+  if (auto modes = options.strings("mode"); modes && options.settable("mode")) {
+    if (auto mode = modeFor(*modes, job.pixelType)) setter.set("mode", *mode);
+  }
+  if (const SANE_Option_Descriptor* d = options.settable("depth")) {
+    // Black and white is one bit a pixel, also where it is a depth of the gray mode.
+    SANE_Word depth = job.pixelType == PixelType::blackAndWhite ? 1 : job.depth;
+    if (d->type == SANE_TYPE_INT && allows(*d, depth)) {
+      setter.set("depth", static_cast<double>(depth));
+    }
+  }
+}
+
+// The area: the job's for a flatbed, the whole range for a feeder.
+void setArea(Setter& setter, const wire::ScanJob& job) {
+  SaneOptions& options = setter.options;
+  auto x = options.range("br-x"), y = options.range("br-y");
+  auto left = options.range("tl-x"), top = options.range("tl-y");
+  if (!(x && y && left && top)) return;
+  double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
+  // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
+  bool given = job.area && job.area->width > 0 && job.area->height > 0;
+  if (job.unit == flatbedUnit && given) {
+    tlx = std::clamp(job.area->x, left->first, left->second);
+    tly = std::clamp(job.area->y, top->first, top->second);
+    brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
+    bry = std::clamp(job.area->y + job.area->height, y->first, y->second);
+  }
+  std::pair<const char*, double> area[] = {
+      {"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
+  for (const auto& [name, value] : area) {
+    if (options.settable(name)) setter.set(name, value);
+  }
+}
+
 }  // namespace
 
 DeviceCore::DeviceCore(wire::DeviceInfo info, Link& link, SaneWorker& worker)
@@ -63,6 +147,11 @@ void DeviceCore::interrupt() {
   link.interrupt();
   std::lock_guard lock(guard);
   if (handle != nullptr) sane_cancel(handle);
+}
+
+void DeviceCore::stopSilently() {
+  closing = true;
+  link.interrupt();
 }
 
 void DeviceCore::open() {
@@ -170,74 +259,17 @@ void DeviceCore::shut() {
 // depends on. Descriptors are read again whenever a change asks for it (SaneOptions), and
 // inactive options are left alone.
 SANE_Status DeviceCore::apply(const wire::ScanJob& job, int& density) {
-  const bool flatbed = job.unit == flatbedUnit;
-  const bool duplex = !flatbed && job.duplex;
-  SANE_Status status = SANE_STATUS_GOOD;
-  auto set = [&](std::string_view name, auto value) {
-    if (status != SANE_STATUS_GOOD) return;
-    if constexpr (std::is_same_v<decltype(value), std::string>) {
-      status = options->setString(name, value);
-    } else {
-      status = options->setNumber(name, value);
-    }
-  };
-  if (sources && options->settable("source")) {
-    auto wanted = flatbed ? sources->flatbed
-                          : (duplex && sources->duplex ? sources->duplex : sources->feeder);
-    if (wanted) set("source", *wanted);
-  }
-  // Without a duplex source, one side or both are chosen by a switch.
-  if (!(sources && sources->duplex)) {
-    auto modes = options->strings("adf-mode");
-    if (auto mode = modes ? adfMode(*modes, duplex) : std::nullopt;
-        mode && options->settable("adf-mode")) {
-      set("adf-mode", *mode);
-    }
-    if (const SANE_Option_Descriptor* d = options->settable("duplex");
-        d && d->type == SANE_TYPE_BOOL) {
-      set("duplex", duplex ? 1.0 : 0.0);
-    }
-  }
-  // A feeder's page size (active on feeders only) bounds its area; the backends' default is
-  // a Letter page, which cuts the foot of an A4 sheet.
-  for (auto [name, wanted] : {std::pair{"page-width", pageWidth}, {"page-height", pageHeight}}) {
-    auto range = options->range(name);
-    if (!range || !options->settable(name)) continue;
-    set(name, atLeast(options->number(name).value_or(range->first), *range, wanted));
-  }
-  if (auto modes = options->strings("mode"); modes && options->settable("mode")) {
-    if (auto mode = modeFor(*modes, job.pixelType)) set("mode", *mode);
-  }
-  if (const SANE_Option_Descriptor* d = options->settable("depth")) {
-    // Black and white is one bit a pixel, also where it is a depth of the gray mode.
-    SANE_Word depth = job.pixelType == PixelType::blackAndWhite ? 1 : job.depth;
-    if (d->type == SANE_TYPE_INT && allows(*d, depth)) set("depth", static_cast<double>(depth));
-  }
+  Setter setter{*options};
+  setSource(setter, sources, job);
+  setPageSize(setter);
+  setMode(setter, job);
   if (job.dpi && options->settable("resolution")) {
-    set("resolution", static_cast<double>(*job.dpi));
+    setter.set("resolution", static_cast<double>(*job.dpi));
   }
-  // The area: the session's for a flatbed, the whole range for a feeder.
-  auto x = options->range("br-x"), y = options->range("br-y");
-  auto left = options->range("tl-x"), top = options->range("tl-y");
-  if (x && y && left && top) {
-    double tlx = left->first, tly = top->first, brx = x->second, bry = y->second;
-    // An empty area (a backend that reports no size) would scan nothing: the whole bed then.
-    bool given = job.area && job.area->width > 0 && job.area->height > 0;
-    if (flatbed && given) {
-      tlx = std::clamp(job.area->x, left->first, left->second);
-      tly = std::clamp(job.area->y, top->first, top->second);
-      brx = std::clamp(job.area->x + job.area->width, x->first, x->second);
-      bry = std::clamp(job.area->y + job.area->height, y->first, y->second);
-    }
-    std::pair<const char*, double> area[] = {
-        {"tl-x", tlx}, {"tl-y", tly}, {"br-x", brx}, {"br-y", bry}};
-    for (const auto& [name, value] : area) {
-      if (options->settable(name)) set(name, value);
-    }
-  }
+  setArea(setter, job);
   auto dpi = options->number("resolution");
   density = dpi ? static_cast<int>(*dpi) : static_cast<int>(job.dpi.value_or(0));
-  return status;
+  return setter.status;
 }
 
 SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool& unknownHeight) {
@@ -321,86 +353,77 @@ bool DeviceCore::lost() {
 
 void DeviceCore::scan(const wire::ScanJob& job) {
   if (handle == nullptr) return complete(saneError(SANE_STATUS_INVAL));
-  SANE_Handle h = handle;
   int density = 0;
   if (SANE_Status status = apply(job, density); status != SANE_STATUS_GOOD) {
     if (gone(status)) return link.send(wire::Kind::lost, info.name);
     return complete(saneError(status));
   }
-  const std::string_view backend = backendOf(info.name);
   // A flatbed gives the same page at every start: it is scanned once, unless it turns out to
   // feed sheets (sheetsOnFlatbed).
-  bool feeds = job.unit != flatbedUnit;
-
+  Batch batch{.backend = backendOf(info.name), .feeds = job.unit != flatbedUnit};
   // Each page file is reported once it is whole; one that is not is never reported, and qev
   // removes it.
   PageEncoder encoder([this] { link.send(wire::Kind::scanned, info.name); });
-  std::optional<Error> error;
-  SANE_Status failed = SANE_STATUS_GOOD;
-  bool endedIfListed = false;  // the end of the batch, if the device is still there
-  bool emptyAtFirst = false;   // the feeder said, in its backend's way, that it holds no sheet
-  std::int64_t pages = 0;
+  feed(batch, encoder, density);
+  sane_cancel(handle);
+  batch.unwritten = encoder.finish();
+  batch.closing = closing;
+  batch.cancelling = cancelling;
+  answer(batchEnd(batch));
+}
+
+void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
   while (!closing && !cancelling) {
     // The page before is written out and handed over before the next file is asked for, so
     // that at most one page file, the one being read, is incomplete at any moment.
-    if (pages > 0 && encoder.finish()) break;
+    if (batch.pages > 0 && encoder.finish()) return;
     // The file comes first: a scanner is not started for a page that has nowhere to go (and
     // some backends do not take a cancel right after a start well).
     Link::File file = link.needFile(info.name);
     if (file.error) {
-      if (!cancelling) error = file.error;
-      break;
+      batch.noFile = file.error;
+      return;
     }
-    SANE_Status status = sane_start(h);
-    if (status != SANE_STATUS_GOOD) {
-      // The file goes unwritten and unreported. After a page, each backend's way of saying
-      // that the feeder is empty ends the batch; before any, it fails the scan as an empty
-      // feeder, also where the backend's status does not say so (kodakaio's CANCELLED).
-      Ending ending = cancelling ? Ending::fails : feederEnding(backend, Stage::start, status);
-      if (pages == 0) {
-        emptyAtFirst = feeds && ending == Ending::ends;
-        ending = Ending::fails;
-      }
-      if (ending == Ending::fails) failed = status;
-      endedIfListed = ending == Ending::endsIfListed;
-      break;
+    // A refused start leaves the file unwritten and unreported.
+    batch.status = sane_start(handle);
+    if (batch.status != SANE_STATUS_GOOD) {
+      batch.halt = Halt::start;
+      return;
     }
     encoder.beginPage(std::move(file.fd), density);
     std::size_t bytes = 0;
     bool unknownHeight = false;
-    status = readPage(encoder, bytes, unknownHeight);
-    if (status != SANE_STATUS_GOOD) {
+    batch.status = readPage(encoder, bytes, unknownHeight);
+    if (batch.status != SANE_STATUS_GOOD) {
       encoder.abortPage();
-      // Some backends start the sheet after the last one and only then find the feeder
-      // empty: that, too, is the end of a batch, not a failure.
-      bool ended = pages > 0 && bytes == 0 &&
-                   feederEnding(backend, Stage::firstRead, status) == Ending::ends;
-      if (!ended && (status != SANE_STATUS_CANCELLED || !encoder.failure())) failed = status;
-      break;
+      batch.halt = Halt::read;
+      batch.bytes = bytes;
+      return;
     }
     encoder.endPage();
-    ++pages;
-    feeds = feeds || (unknownHeight && sheetsOnFlatbed(backend));
-    if (!feeds) break;
+    ++batch.pages;
+    batch.feeds = batch.feeds || (unknownHeight && sheetsOnFlatbed(batch.backend));
+    if (!batch.feeds) return;
     // The next sheet starts without a cancel in between: a cancel can drop a duplex back side.
   }
-  sane_cancel(h);
-  auto encoded = encoder.finish();
-  if (closing) return;              // the session is closing and wants no more answers
-  if (cancelling) return cancel();  // stopped by the user: the pages delivered stay
-  if (error) {
-    // no page file could be made
-  } else if (encoded) {
-    error = encoded;  // a file that could not be written stopped the scan
-  } else if (endedIfListed) {
-    if (lost()) return link.send(wire::Kind::lost, info.name);
-  } else if (gone(failed)) {
-    return link.send(wire::Kind::lost, info.name);
-  } else if (failed != SANE_STATUS_GOOD) {
-    error = saneError(failed);
-    if (emptyAtFirst) error->code = Code::feederEmpty;
+}
+
+void DeviceCore::answer(const BatchEnd& end) {
+  switch (end.answer) {
+    case BatchEnd::Answer::none:
+      return;
+    case BatchEnd::Answer::cancelled:
+      return cancel();
+    case BatchEnd::Answer::completedIfListed:
+      if (lost()) return link.send(wire::Kind::lost, info.name);
+      break;
+    case BatchEnd::Answer::failed:
+      if (gone(end.status)) return link.send(wire::Kind::lost, info.name);
+      break;
+    case BatchEnd::Answer::completed:
+      break;
   }
-  complete(error);
+  complete(end.error);
 }
 
 }  // namespace qev

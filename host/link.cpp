@@ -4,6 +4,8 @@
 
 namespace qev {
 
+std::optional<wire::Received> Link::receive() { return wire::receive(socket); }
+
 void Link::send(const wire::Message& message) { wire::send(socket, message); }
 
 Link::File Link::needFile(const std::string& device) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// The driver host's end of its socket to qev: messages out, from any thread, and the page
-// files that qev makes for the host to write into.
+// The driver host's end of its socket to qev: messages in, messages out (from any thread),
+// and the page files that qev makes for the host to write into.
 
 #include <condition_variable>
 #include <mutex>
@@ -19,6 +19,10 @@ class Link {
   explicit Link(int socket) : socket(socket) {}
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
+
+  // Waits for qev's next message; none once qev has gone or sent what no qev sends. From the
+  // one thread that reads the socket.
+  std::optional<wire::Received> receive();
 
   // A message that cannot be sent is dropped: qev has gone, and the host ends with it.
   void send(const wire::Message& message);

@@ -2,6 +2,8 @@
 
 #include <sane/sane.h>
 
+#include <algorithm>
+
 namespace qev {
 
 SaneWorker::SaneWorker() : thread([this] { run(); }) {}
@@ -41,55 +43,15 @@ void SaneWorker::run() {
   SANE_Int version = 0;
   initialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
   for (;;) {
-    std::function<void()> task;
-    std::function<bool()> repeated;
-    std::size_t repeatedIndex = 0;
-    {
-      std::unique_lock lock(mutex);
-      for (;;) {
-        if (!tasks.empty()) {
-          task = std::move(tasks.front());
-          tasks.pop_front();
-          break;
-        }
-        if (stopping) break;
-        auto now = std::chrono::steady_clock::now();
-        auto next = std::chrono::steady_clock::time_point::max();
-        for (std::size_t i = 0; i < periodic.size() && !repeated; ++i) {
-          if (periodic[i].due <= now) {
-            // Taken out while it runs, so that `every` may be called meanwhile.
-            repeated = std::move(periodic[i].task);
-            repeatedIndex = i;
-          } else if (periodic[i].due < next) {
-            next = periodic[i].due;
-          }
-        }
-        if (repeated) break;
-        if (next == std::chrono::steady_clock::time_point::max()) {
-          woken.wait(lock);
-        } else {
-          woken.wait_until(lock, next);
-        }
-      }
+    Work work = next();
+    if (work.task) {
+      work.task();
+      work.task = nullptr;  // whatever it held goes away here, on the worker
+    } else if (work.repeated) {
+      repeat(std::move(work));
+    } else {
+      break;  // stopping, and nothing left to run
     }
-    if (task) {
-      task();
-      task = nullptr;  // whatever it held goes away here, on the worker
-      continue;
-    }
-    if (repeated) {
-      bool again = initialised && repeated();
-      std::lock_guard lock(mutex);
-      Periodic& p = periodic[repeatedIndex];
-      if (again) {
-        p.task = std::move(repeated);
-        p.due = std::chrono::steady_clock::now() + p.interval;
-      } else {
-        periodic.erase(periodic.begin() + static_cast<long>(repeatedIndex));
-      }
-      continue;
-    }
-    break;  // stopping, and nothing left to run
   }
   std::vector<Periodic> dropped;
   {
@@ -98,6 +60,44 @@ void SaneWorker::run() {
   }
   dropped.clear();
   if (initialised) sane_exit();
+}
+
+SaneWorker::Work SaneWorker::next() {
+  std::unique_lock lock(mutex);
+  for (;;) {
+    if (!tasks.empty()) {
+      Work work{.task = std::move(tasks.front())};
+      tasks.pop_front();
+      return work;
+    }
+    if (stopping) return {};
+    auto now = std::chrono::steady_clock::now();
+    auto soonest = std::chrono::steady_clock::time_point::max();
+    for (std::size_t i = 0; i < periodic.size(); ++i) {
+      if (periodic[i].due <= now) {
+        // Taken out while it runs, so that `every` may be called meanwhile.
+        return {.repeated = std::move(periodic[i].task), .index = i};
+      }
+      soonest = std::min(soonest, periodic[i].due);
+    }
+    if (soonest == std::chrono::steady_clock::time_point::max()) {
+      woken.wait(lock);
+    } else {
+      woken.wait_until(lock, soonest);
+    }
+  }
+}
+
+void SaneWorker::repeat(Work work) {
+  bool again = initialised && work.repeated();
+  std::lock_guard lock(mutex);
+  Periodic& p = periodic[work.index];
+  if (again) {
+    p.task = std::move(work.repeated);
+    p.due = std::chrono::steady_clock::now() + p.interval;
+  } else {
+    periodic.erase(periodic.begin() + static_cast<long>(work.index));
+  }
 }
 
 }  // namespace qev

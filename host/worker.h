@@ -48,7 +48,19 @@ class SaneWorker {
     std::function<bool()> task;
   };
 
+  // What runs next: a posted task, or a periodic one that is due (with its place in
+  // `periodic`); neither when the worker is stopping and nothing is queued.
+  struct Work {
+    std::function<void()> task;
+    std::function<bool()> repeated;
+    std::size_t index = 0;
+  };
+
   void run();
+  // Waits for the next work.
+  Work next();
+  // Runs a periodic task, and schedules it again unless it asks not to be.
+  void repeat(Work work);
 
   std::mutex mutex;
   std::condition_variable woken;

@@ -1,0 +1,98 @@
+#include "host/router.h"
+
+#include <chrono>
+#include <new>
+#include <utility>
+
+#include "host/link.h"
+#include "host/listing.h"
+#include "host/worker.h"
+
+namespace qev {
+
+namespace {
+
+constexpr auto listingInterval = std::chrono::seconds(1);
+
+}  // namespace
+
+Router::Makers Router::sane(Link& link, SaneWorker& worker) {
+  return {
+      .core = [&link, &worker](wire::DeviceInfo info) -> std::shared_ptr<Core> {
+        return std::make_shared<DeviceCore>(std::move(info), link, worker);
+      },
+      .listing = [&link, &worker](bool probe) -> std::function<void()> {
+        return [listing = std::make_shared<Listing>(link, worker, probe)] { listing->poll(); };
+      },
+  };
+}
+
+void Router::run() {
+  while (auto received = link.receive()) {
+    // Only a page file comes with a descriptor; any other is closed unused.
+    route(received->message, Descriptor(received->fd));
+  }
+}
+
+void Router::route(wire::Message& message, Descriptor fd) {
+  switch (message.kind) {
+    case wire::Kind::file:
+    case wire::Kind::noFile:
+      return link.arrived({.fd = std::move(fd), .error = message.error});
+    case wire::Kind::browse:
+      return browse(message.probe);
+    default:
+      return toCore(message);
+  }
+}
+
+void Router::browse(bool probe) {
+  if (listing) return;
+  listing = true;
+  auto poll = makers.listing(probe);
+  worker.post(poll);
+  worker.every(listingInterval, [poll] {
+    poll();
+    return true;
+  });
+}
+
+void Router::toCore(wire::Message& m) {
+  auto& core = cores[m.device];
+  if (!core) {
+    // A device never opened has nothing to close.
+    if (m.kind == wire::Kind::close) link.send(wire::Kind::closed, m.device);
+    if (m.kind != wire::Kind::open) return;  // nothing else to act on
+    m.info.name = m.device;
+    core = makers.core(m.info);
+  }
+  switch (m.kind) {
+    case wire::Kind::open:
+      worker.post([core] { core->open(); });
+      break;
+    case wire::Kind::select:
+      worker.post([core, unit = m.unit] { core->select(unit); });
+      break;
+    case wire::Kind::scan:
+      worker.post([core, job = m.job] {
+        try {
+          core->scan(job);
+        } catch (const std::bad_alloc&) {
+          core->outOfMemory();
+        }
+      });
+      break;
+    case wire::Kind::cancel:
+      core->interrupt();
+      worker.post([core] { core->cancel(); });
+      break;
+    case wire::Kind::close:
+      core->stopSilently();
+      worker.post([core] { core->close(); });
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace qev
