@@ -63,12 +63,23 @@ PageEncoder::~PageEncoder() {
 }
 
 void PageEncoder::send(Message message) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex);
     if (message.kind == Kind::data) ++queued;
+    if (message.kind == Kind::page) ++unfinished;
     queue.push_back(std::move(message));
+    wake = idle;
+    idle = false;
   }
-  changed.notify_all();
+  if (wake) work.notify_one();
+}
+
+template <typename Done>
+void PageEncoder::await(std::unique_lock<std::mutex>& lock, Done done) {
+  ++waiting;
+  room.wait(lock, done);
+  --waiting;
 }
 
 void PageEncoder::beginPage(Descriptor file, int density) {
@@ -86,7 +97,7 @@ void PageEncoder::beginFrame(const Frame& frame) {
 
 std::vector<unsigned char> PageEncoder::buffer() {
   std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return queued < buffersQueued; });
+  await(lock, [this] { return queued < buffersQueued; });
   if (spare.empty()) return std::vector<unsigned char>(bufferSize);
   std::vector<unsigned char> data = std::move(spare.back());
   spare.pop_back();
@@ -109,9 +120,15 @@ std::optional<Error> PageEncoder::failure() {
   return failed;
 }
 
+std::optional<Error> PageEncoder::settle(std::size_t pages) {
+  std::unique_lock lock(mutex);
+  await(lock, [&] { return unfinished <= pages; });
+  return failed;
+}
+
 std::optional<Error> PageEncoder::finish() {
   std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return queue.empty() && !busy; });
+  await(lock, [this] { return queue.empty() && !busy; });
   return failed;
 }
 
@@ -120,7 +137,11 @@ void PageEncoder::run() {
     Message message{Kind::stop};
     {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [this] { return !queue.empty(); });
+      while (queue.empty()) {
+        idle = true;
+        work.wait(lock);
+      }
+      idle = false;
       message = std::move(queue.front());
       queue.pop_front();
       busy = true;
@@ -129,16 +150,19 @@ void PageEncoder::run() {
       dropPage();
       return;
     }
-    handle(message);
+    bool ended = handle(message);
+    bool wake = false;
     {
       std::lock_guard lock(mutex);
       if (message.kind == Kind::data) {
         --queued;
         if (message.data.size() == bufferSize) spare.push_back(std::move(message.data));
       }
+      if (ended) --unfinished;
       busy = false;
+      wake = waiting > 0;
     }
-    changed.notify_all();
+    if (wake) room.notify_all();
   }
 }
 
@@ -160,15 +184,18 @@ void PageEncoder::dropPage() {
   page->broken = true;
 }
 
-void PageEncoder::handle(Message& message) {
+bool PageEncoder::handle(Message& message) {
   switch (message.kind) {
-    case Kind::page:
+    case Kind::page: {
+      // A page begun without the one before ended gives that one up.
+      bool ended = page != nullptr;
       dropPage();
       page = std::make_unique<Page>();
       page->file = std::move(message.file);
       page->density = message.density;
       if (failure()) dropPage();  // no page is written after a failure
-      break;
+      return ended;
+    }
     case Kind::frame:
       if (page && !page->broken) startFrame(message.frame);
       break;
@@ -180,17 +207,17 @@ void PageEncoder::handle(Message& message) {
       if (page) page->filled = 0;  // an incomplete last line is dropped
       break;
     case Kind::pageEnd:
-      if (page && !page->broken) completePage();
+    case Kind::pageAbort: {
+      if (message.kind == Kind::pageEnd && page && !page->broken) completePage();
+      bool ended = page != nullptr;
       dropPage();
       page.reset();
-      break;
-    case Kind::pageAbort:
-      dropPage();
-      page.reset();
-      break;
+      return ended;
+    }
     case Kind::stop:
       break;
   }
+  return false;
 }
 
 void PageEncoder::startFrame(const Frame& frame) {
