@@ -12,10 +12,12 @@
 //
 // Page files are qev's alone: qev makes each one, hands over its descriptor with `file`, and
 // removes it unless the host reports it `scanned`. The host only writes into it; it never
-// names, moves or removes a file. It reports `scanned` at most once for each `file` it got,
-// never after `noFile`, and for a file before it asks for the next one (`needFile`) and
-// before the scan's `completed` or `lost`. A page that is cut off (a stop, a failure) is
-// simply not reported.
+// names, moves or removes a file. Files are reported in the order they were handed over:
+// `scanned` names the oldest file not yet reported. At most two files are unreported at
+// once: the host may ask for the next one (`needFile`) while the page before is still being
+// written, never while two are. It reports `scanned` at most once for each `file` it got,
+// never after `noFile`, and before the scan's `completed` or `lost`. A page that is cut off
+// (a stop, a failure) is simply not reported, and neither is any page after it.
 
 #include <cstdint>
 #include <optional>
@@ -47,7 +49,7 @@ enum class Kind : std::uint8_t {
   opened,     // `error` or `info.units`
   selected,   // `unitInfo`, `error`
   needFile,   // a page is about to be read: answer `file` or `noFile`
-  scanned,    // the page file handed over last is complete
+  scanned,    // the oldest page file not yet reported is complete
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
   closed,

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <deque>
 #include <map>
 
 #include "common/utf8.h"
@@ -26,6 +27,9 @@ constexpr auto cancelGrace = std::chrono::milliseconds(1500);
 // The texts the host's SANE would give; needed when the host cannot give them.
 constexpr const char* cancelledText = "Operation was canceled";
 constexpr const char* invalidText = "Invalid argument";
+// The page files a host may be writing at once: the page it reads, and the one before it
+// while that page's last bands are written.
+constexpr std::size_t maxIncomplete = 2;
 
 class Service;
 
@@ -107,9 +111,10 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   int nextFile = 1;
   Stage stage = Stage::idle;
   bool cancelled = false;  // the user stopped the session: only its completion is awaited
-  // The page file the host is writing, not yet reported complete. Whatever ends its page
-  // without a report removes it.
-  std::optional<PageFile> pending;
+  // The page files the host is writing, oldest first, not yet reported complete: the page
+  // being read, and the one before it while its last bands are written. Whatever ends a page
+  // without a report removes its file.
+  std::deque<PageFile> pending;
 };
 
 // What the browser and its devices share: the host, the browser's delegate and the devices
@@ -250,7 +255,7 @@ void HostDevice::requestScan() {
 
 void HostDevice::requestCloseSession() {
   stage = Stage::idle;
-  pending.reset();
+  pending.clear();
   auto s = live();
   if (!s) return;
   int before = s->host->closedSoFar();
@@ -272,7 +277,7 @@ void HostDevice::complete(const std::optional<Error>& error) {
   stage = Stage::idle;
   if (auto s = live(); s && cancelled) s->host->spare();  // the cancel was answered
   cancelled = false;
-  pending.reset();
+  pending.clear();
   if (delegate) delegate->didComplete(*this, error);
 }
 
@@ -297,21 +302,26 @@ void HostDevice::giveFile() {
     return;
   }
   send({.kind = wire::Kind::file}, file->fd());
-  pending = std::move(file);
+  pending.push_back(std::move(*file));
 }
 
-// The host says the page file it was given is complete. It is taken as a page only when it
-// is one, read back through qev's own descriptor; the host cannot name any other file.
+// The host says the oldest page file it was given and has not reported is complete. It is
+// taken as a page only when it is one, read back through qev's own descriptor; the host
+// cannot name any other file.
 bool HostDevice::takePage() {
-  if (!pending) return false;
-  if (!completeJpeg(pending->fd())) {
-    pending.reset();
-    if (auto s = service.lock()) s->broke("an incomplete page");
-    return true;
-  }
-  std::string path = pending->path();
-  pending->keep();
-  pending.reset();
+  if (pending.empty()) return false;
+  std::string path;
+  {
+    PageFile page = std::move(pending.front());
+    pending.pop_front();
+    if (!completeJpeg(page.fd())) {
+      pending.clear();
+      if (auto s = service.lock()) s->broke("an incomplete page");
+      return true;
+    }
+    path = page.path();
+    page.keep();
+  }  // closed before the page is handed on
   if (delegate) delegate->didScan(*this, path);
   return true;
 }
@@ -336,9 +346,8 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     }
     case wire::Kind::needFile:
-      if (stage != Stage::scanning) return false;
-      // The page before was reported, or it was given up: then its file goes.
-      pending.reset();
+      // Two pages at most are incomplete at once.
+      if (stage != Stage::scanning || pending.size() >= maxIncomplete) return false;
       if (cancelled) {
         send({.kind = wire::Kind::noFile, .error = cancelledError()});
       } else {
@@ -355,7 +364,7 @@ bool HostDevice::handle(const wire::Message& m) {
     case wire::Kind::lost:
       if (stage == Stage::idle) return false;
       stage = Stage::idle;
-      pending.reset();
+      pending.clear();
       if (delegate) delegate->didRemove(*this);
       return true;
     default:
@@ -364,7 +373,7 @@ bool HostDevice::handle(const wire::Message& m) {
 }
 
 void HostDevice::hostGone(const std::string& why) {
-  pending.reset();  // nothing incomplete is left behind; the pages reported stay
+  pending.clear();  // nothing incomplete is left behind; the pages reported stay
   if (stage == Stage::idle && !cancelled) return;
   complete(cancelled ? cancelledError() : Error{why, Code::driverStopped});
 }
