@@ -374,9 +374,11 @@ void DeviceCore::scan(const wire::ScanJob& job) {
 
 void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
   while (!closing && !cancelling) {
-    // The page before is written out and handed over before the next file is asked for, so
-    // that at most one page file, the one being read, is incomplete at any moment.
-    if (batch.pages > 0 && encoder.finish()) return;
+    // The next file is asked for, and the scanner started, while the last bands of the page
+    // before are still being written, so that the processors do not wait for each other at
+    // every page; the page before that one is written out first, so that at most two page
+    // files, the one being read and the one before it, are incomplete at any moment.
+    if (batch.pages > 0 && encoder.settle(1)) return;
     // The file comes first: a scanner is not started for a page that has nowhere to go (and
     // some backends do not take a cancel right after a start well).
     Link::File file = link.needFile(info.name);
