@@ -153,6 +153,7 @@ std::vector<unsigned char> encode(const Message& m) {
   w.flag(m.job.area.has_value());
   Area area = m.job.area.value_or(Area{});
   for (double v : {area.x, area.y, area.width, area.height}) w.real(v);
+  w.flag(m.job.progress);
 
   w.text(m.info.name);
   w.text(m.info.vendor);
@@ -168,6 +169,10 @@ std::vector<unsigned char> encode(const Message& m) {
   w.flag(m.unitInfo.duplex);
   w.real(m.unitInfo.physical.width);
   w.real(m.unitInfo.physical.height);
+
+  w.number(m.progress.page);
+  w.number(m.progress.lines);
+  w.number(m.progress.total);
 
   w.error(m.error);
   return std::move(w.bytes);
@@ -197,6 +202,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   area.width = r.real();
   area.height = r.real();
   if (hasArea) m.job.area = area;
+  m.job.progress = r.flag();
 
   m.info.name = r.text();
   m.info.vendor = r.text();
@@ -213,6 +219,10 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.unitInfo.duplex = r.flag();
   m.unitInfo.physical.width = r.real();
   m.unitInfo.physical.height = r.real();
+
+  m.progress.page = r.number();
+  m.progress.lines = r.number();
+  m.progress.total = r.number();
 
   m.error = r.error();
   if (!r.complete()) return std::nullopt;

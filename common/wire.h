@@ -16,6 +16,10 @@
 // never after `noFile`, and for a file before it asks for the next one (`needFile`) and
 // before the scan's `completed` or `lost`. A page that is cut off (a stop, a failure) is
 // simply not reported.
+//
+// A scan whose job asks for it reports `progress` for each page it reads, the page counted
+// from 1 in the scan: only for a page whose file it holds, and never after that page's
+// `scanned`. The reports of one page follow the order of its lines read.
 
 #include <cstdint>
 #include <optional>
@@ -47,6 +51,7 @@ enum class Kind : std::uint8_t {
   opened,     // `error` or `info.units`
   selected,   // `unitInfo`, `error`
   needFile,   // a page is about to be read: answer `file` or `noFile`
+  progress,   // how far a page has come: `progress`, for a `job` that asked for it
   scanned,    // the page file handed over last is complete
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
@@ -80,6 +85,7 @@ struct ScanJob {
   int depth = bitDepth8;
   bool duplex = false;
   std::optional<Area> area;  // flatbeds; a feeder scans its whole range
+  bool progress = false;     // report `progress` while pages are read
 };
 
 struct Message {
@@ -90,6 +96,7 @@ struct Message {
   ScanJob job;
   DeviceInfo info;
   UnitInfo unitInfo;
+  PageProgress progress;
   std::optional<Error> error;
 };
 
