@@ -4,6 +4,7 @@
 // Tests copy qev into a folder of their own and put this program beside it as `qev-host`.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,7 +58,13 @@ int needFile() {
   }
 }
 
-void scan() {
+// Reports how far page `page` has come.
+void progress(std::int64_t page, std::int64_t lines) {
+  send({.kind = Kind::progress, .progress = {.page = page, .lines = lines, .total = 8}});
+}
+
+void scan(const wire::ScanJob& job) {
+  if (is("progress-before-file")) progress(1, 0);
   if (is("completed-while-pending")) {
     needFile();
     return send({.kind = Kind::completed});
@@ -69,6 +76,15 @@ void scan() {
   if (is("needfile-twice")) needFile();  // given up without a word
   int fd = needFile();
   if (fd < 0) return send({.kind = Kind::completed});
+  // As a host does when asked, and where it is broken, also when not.
+  if ((is("progress") && job.progress) || is("progress-unasked") || is("progress-ahead") ||
+      is("progress-after-page")) {
+    progress(1, 0);
+    progress(1, 4);
+    progress(1, 4);  // no growth: not shown again
+    progress(1, 8);
+  }
+  if (is("progress-ahead")) progress(2, 0);  // a page whose file it was not given
   if (is("garbage-page")) {
     const char garbage[] = "not a picture at all";
     [[maybe_unused]] ssize_t n = ::write(fd, garbage, sizeof garbage);
@@ -78,6 +94,7 @@ void scan() {
   ::close(fd);
   send({.kind = Kind::scanned});
   if (is("scanned-twice")) send({.kind = Kind::scanned});
+  if (is("progress-after-page")) progress(1, 8);
   send({.kind = Kind::completed});
 }
 
@@ -153,9 +170,11 @@ int main(int argc, char** argv) {
         break;
       }
       case Kind::open:
+        if (is("dies-opening")) ::raise(SIGKILL);
         opened();
         break;
       case Kind::select: {
+        if (is("dies-selecting")) std::abort();
         wire::Message m{.kind = Kind::selected};
         m.unitInfo.type = flatbedUnit;
         m.unitInfo.supported.add(100);
@@ -164,7 +183,7 @@ int main(int argc, char** argv) {
         break;
       }
       case Kind::scan:
-        scan();
+        scan(r->message.job);
         break;
       case Kind::cancel:
         send({.kind = Kind::completed, .error = Error{"Operation was canceled", Code::cancelled}});
