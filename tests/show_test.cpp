@@ -73,7 +73,6 @@ TEST(Show, EachFailureEndsWithItsCodeAndItsMessage) {
     std::string message;
     Stop stop = Stop::none;
   } cases[] = {
-      {"no scanner named", {"show"}, "", "usage", "Name a scanner with --device."},
       {"an unknown id",
        {"show", "--device", "fault:other"},
        "",
