@@ -14,6 +14,7 @@
 
 #include "common/wire.h"
 #include "host/options.h"
+#include "host/progress.h"
 
 namespace qev {
 
@@ -96,6 +97,8 @@ class DeviceCore final : public Core {
   std::unique_ptr<SaneOptions> options;
   std::optional<Sources> sources;
   bool cancelled = false;  // the cancellation has been answered
+  // The scan's, when qev asked how far its pages have come. Worker thread only.
+  std::optional<ProgressMeter> meter;
 };
 
 }  // namespace qev
