@@ -33,7 +33,7 @@ class Scan : public DeviceDelegate {
   void didSelect(Device& scanner, Unit& unit, const std::optional<Error>& error) override;
   // Emits a `progress` event for the first report of each page and for each that shows a
   // larger figure than the one before.
-  void didProgress(Device& scanner, const PageProgress& progress) override;
+  void didProgress(Device& scanner, const PageProgress& report) override;
   void didScan(Device& scanner, const std::string& path) override;
   void didComplete(Device& scanner, const std::optional<Error>& error) override;
 
