@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/descriptor.h"
 #include "common/error.h"
 #include "common/resolutions.h"
 #include "common/units.h"
@@ -103,12 +104,13 @@ bool send(int socket, const Message& message, int fd = -1);
 
 struct Received {
   Message message;
-  int fd = -1;  // a descriptor that came with it, owned by the receiver
+  Descriptor fd;  // the descriptor that came with it, if one did
 };
 // Why `receive` gave no message.
 enum class Silence {
   ended,      // the other end has gone, or the socket failed
-  malformed,  // a packet that is no message (any descriptor that came with it is closed)
+  malformed,  // a packet that is no message, or one with more than one descriptor (every
+              // descriptor that came with it is closed)
 };
 // Waits for the next message. None at the end of the stream, on an error, or when a packet
 // does not decode; `why`, when given, says which.

@@ -14,6 +14,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "common/descriptor.h"
 #include "host/link.h"
 #include "host/router.h"
 #include "host/worker.h"
@@ -36,14 +37,14 @@ int number(std::string_view text) {
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
-  const int socket = number(argv[1]);
+  const qev::Descriptor socket(number(argv[1]));
   const int parent = number(argv[2]);
   // The host never outlives qev, however qev ends.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (socket < 0 || ::getppid() != parent) return 2;
+  if (!socket.valid() || ::getppid() != parent) return 2;
   ::signal(SIGPIPE, SIG_IGN);
 
-  qev::Link link(socket);
+  qev::Link link(socket.get());
   qev::SaneWorker worker;
   qev::Router(link, worker).run();
   // qev has gone, or sent what no qev sends: either way nobody is listening any more. The

@@ -126,7 +126,7 @@ class RouterTest : public ::testing::Test {
     auto received = wire::receive(ends.qev.get());
     EXPECT_TRUE(received);
     if (!received) return {};
-    Descriptor(received->fd).reset();
+    received->fd.reset();
     return received->message;
   }
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "common/descriptor.h"
 #include "common/wire.h"
 
 namespace qev {
@@ -78,7 +79,7 @@ class HostProcess {
 
   RunLoop& loop;
   Handlers handlers;
-  int socket = -1;
+  Descriptor socket;
   pid_t pid = -1;
   std::mutex mutex;
   std::condition_variable changed;
@@ -89,7 +90,8 @@ class HostProcess {
   std::shared_ptr<std::atomic<int>> backlog = std::make_shared<std::atomic<int>>(0);
   std::string brokenReason;  // why the host was killed as broken; empty while it is not
   bool ended = false;
-  int wakeFds[2] = {-1, -1};  // wakes the reader when `killAt` changes
+  // A pipe that wakes the reader when `killAt` changes.
+  Descriptor wakeReader, wakeWriter;
   std::thread reader;
 };
 

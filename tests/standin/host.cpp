@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/descriptor.h"
 #include "common/wire.h"
 #include "jpeg/jpeg.h"
 
@@ -45,15 +46,14 @@ void writePage(int fd) {
   (void)writer->finish();
 }
 
-// Asks for a page file and waits for it; -1 when none came.
-int needFile() {
+// Asks for a page file and waits for it; none when none came.
+Descriptor needFile() {
   send({.kind = Kind::needFile});
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) std::_Exit(0);
-    if (r->message.kind == Kind::file) return r->fd;
-    if (r->message.kind == Kind::noFile) return -1;
-    if (r->fd >= 0) ::close(r->fd);
+    if (r->message.kind == Kind::file) return std::move(r->fd);
+    if (r->message.kind == Kind::noFile) return {};
   }
 }
 
@@ -67,15 +67,15 @@ void scan() {
     return send({.kind = Kind::lost});
   }
   if (is("needfile-twice")) needFile();  // given up without a word
-  int fd = needFile();
-  if (fd < 0) return send({.kind = Kind::completed});
+  Descriptor fd = needFile();
+  if (!fd.valid()) return send({.kind = Kind::completed});
   if (is("garbage-page")) {
     const char garbage[] = "not a picture at all";
-    [[maybe_unused]] ssize_t n = ::write(fd, garbage, sizeof garbage);
+    [[maybe_unused]] ssize_t n = ::write(fd.get(), garbage, sizeof garbage);
   } else if (!is("empty-page")) {
-    writePage(fd);
+    writePage(fd.get());
   }
-  ::close(fd);
+  fd.reset();
   send({.kind = Kind::scanned});
   if (is("scanned-twice")) send({.kind = Kind::scanned});
   send({.kind = Kind::completed});
@@ -143,7 +143,6 @@ int main(int argc, char** argv) {
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) return 0;
-    if (r->fd >= 0) ::close(r->fd);
     switch (r->message.kind) {
       case Kind::browse: {
         wire::Message m{.kind = Kind::added};
