@@ -159,6 +159,9 @@ std::vector<unsigned char> encode(const Message& m) {
   w.text(m.info.type);
   w.flag(m.info.uuid.has_value());
   w.text(m.info.uuid.value_or(""));
+  w.text(m.info.transport);
+  w.flag(m.info.displayName.has_value());
+  w.text(m.info.displayName.value_or(""));
   w.units(m.info.units);
 
   w.number(static_cast<std::int64_t>(m.unitInfo.type));
@@ -167,6 +170,9 @@ std::vector<unsigned char> encode(const Message& m) {
   w.flag(m.unitInfo.duplex);
   w.real(m.unitInfo.physical.width);
   w.real(m.unitInfo.physical.height);
+
+  w.text(m.texts.cancelled);
+  w.text(m.texts.invalid);
 
   w.error(m.error);
   return std::move(w.bytes);
@@ -204,6 +210,10 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   bool hasUuid = r.flag();
   std::string uuid = r.text();
   if (hasUuid) m.info.uuid = std::move(uuid);
+  m.info.transport = r.text();
+  bool hasDisplayName = r.flag();
+  std::string displayName = r.text();
+  if (hasDisplayName) m.info.displayName = std::move(displayName);
   m.info.units = r.units();
 
   m.unitInfo.type = r.unit();
@@ -212,6 +222,9 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.unitInfo.duplex = r.flag();
   m.unitInfo.physical.width = r.real();
   m.unitInfo.physical.height = r.real();
+
+  m.texts.cancelled = r.text();
+  m.texts.invalid = r.text();
 
   m.error = r.error();
   if (!r.complete()) return std::nullopt;

@@ -27,12 +27,15 @@ Message full() {
             .model = "LiDE",
             .type = "t",
             .uuid = "genesys:usb:04a9:1909@0000:00:14.0/1.4",
+            .transport = "usb",
+            .displayName = "Canon LiDE",
             .units = {flatbedUnit, feederUnit}};
   m.unitInfo.type = feederUnit;
   m.unitInfo.supported.add(50, 600, 50);
   m.unitInfo.preferred.add(300);
   m.unitInfo.duplex = true;
   m.unitInfo.physical = {215.9, 355.6};
+  m.texts = {.cancelled = "stopped", .invalid = "out of turn"};
   m.error = Error{"Document feeder jammed", Code::jammed};
   return m;
 }
@@ -48,12 +51,20 @@ TEST(Protocol, MessagesComeBackAsTheyWereSent) {
   EXPECT_EQ(got->job.depth, 16);
   ASSERT_TRUE(got->job.area);
   EXPECT_EQ(got->job.area->height, 297);
+  EXPECT_EQ(got->info.name, sent.info.name);
+  EXPECT_EQ(got->info.vendor, sent.info.vendor);
+  EXPECT_EQ(got->info.model, sent.info.model);
+  EXPECT_EQ(got->info.type, sent.info.type);
   EXPECT_EQ(got->info.uuid, sent.info.uuid);
+  EXPECT_EQ(got->info.transport, "usb");
+  EXPECT_EQ(got->info.displayName, "Canon LiDE");
   EXPECT_EQ(got->info.units, sent.info.units);
   EXPECT_TRUE(got->unitInfo.supported.contains(550));
   EXPECT_FALSE(got->unitInfo.supported.contains(575));
   EXPECT_EQ(got->unitInfo.preferred.smallest(), 300);
   EXPECT_EQ(got->unitInfo.physical.height, 355.6);
+  EXPECT_EQ(got->texts.cancelled, "stopped");
+  EXPECT_EQ(got->texts.invalid, "out of turn");
   ASSERT_TRUE(got->error);
   EXPECT_EQ(got->error->description, "Document feeder jammed");
   EXPECT_EQ(got->error->code, Code::jammed);
@@ -71,6 +82,7 @@ TEST(Protocol, MessagesComeBackAsTheyWereSent) {
   EXPECT_EQ(last->error->code, lastCode);
   EXPECT_FALSE(bare->job.dpi);
   EXPECT_FALSE(bare->info.uuid);
+  EXPECT_FALSE(bare->info.displayName);
 }
 
 TEST(Protocol, WhatIsNoMessageIsRefused) {

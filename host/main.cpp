@@ -17,6 +17,7 @@
 #include "common/descriptor.h"
 #include "host/link.h"
 #include "host/router.h"
+#include "host/status.h"
 #include "host/worker.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   qev::Link link(socket.get());
+  // First of all, what qev must be able to say should this host not answer.
+  link.send({.kind = qev::wire::Kind::ready, .texts = qev::saneTexts()});
   qev::SaneWorker worker;
   qev::Router(link, worker).run();
   // qev has gone, or sent what no qev sends: either way nobody is listening any more. The

@@ -76,6 +76,7 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   if (path.empty() || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
     std::string why = path.empty() ? "The scanner's driver host (qev-host) is not installed."
                                    : systemError(errno).description;
+    ended = true;
     loop.post([gone = this->handlers.gone, why] { gone(why); });
     return;
   }
@@ -116,6 +117,7 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
       ::waitpid(pid, nullptr, 0);
     }
     pid = -1;
+    ended = true;
     loop.post([gone = this->handlers.gone, why] { gone(why); });
     return;
   }
@@ -159,6 +161,13 @@ bool HostProcess::believable(const wire::Received& received) {
     return false;
   }
   switch (received.message.kind) {
+    case wire::Kind::ready: {
+      std::lock_guard lock(mutex);
+      if (saneTexts) break;
+      saneTexts = received.message.texts;
+      changed.notify_all();
+      return true;
+    }
     case wire::Kind::closed: {
       std::lock_guard lock(mutex);
       if (closedCount >= closesAsked) break;
@@ -213,6 +222,12 @@ bool HostProcess::waitClosed(int before, Clock::duration limit) {
   return changed.wait_for(lock, limit, [&] { return closedCount != before || ended; });
 }
 
+std::optional<wire::Texts> HostProcess::texts(Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, limit, [&] { return saneTexts.has_value() || ended; });
+  return saneTexts;
+}
+
 void HostProcess::read() {
   for (;;) {
     int timeout = -1;
@@ -244,6 +259,7 @@ void HostProcess::read() {
       break;
     }
     if (!believable(*received)) break;
+    if (received->message.kind == wire::Kind::ready) continue;  // kept for `texts`
     if (backlog->fetch_add(1) >= maxBacklog) {
       broke("too many messages");
       break;

@@ -4,6 +4,7 @@
 // Tests copy qev into a folder of their own and put this program beside it as `qev-host`.
 
 #include <fcntl.h>
+#include <sane/sane.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +26,9 @@ using wire::Kind;
 
 int sock = -1;
 std::string fault;
+// SANE's words for what qev says without an answer, as the real host sends them.
+const wire::Texts texts = {.cancelled = sane_strstatus(SANE_STATUS_CANCELLED),
+                           .invalid = sane_strstatus(SANE_STATUS_INVAL)};
 
 bool is(std::string_view name) { return fault == name; }
 
@@ -105,6 +109,7 @@ void opened() {
   send(m);
   if (is("opened-twice")) send(m);
   if (is("completed-unasked")) send({.kind = Kind::completed});
+  if (is("ready-twice")) send({.kind = Kind::ready, .texts = texts});
   if (is("descriptor")) send({.kind = Kind::lost}, 0);
   if (is("truncated")) {
     auto bytes = wire::encode({.kind = Kind::lost, .device = "stand:in"});
@@ -140,6 +145,7 @@ int main(int argc, char** argv) {
   std::string_view arg = argv[1];
   std::from_chars(arg.data(), arg.data() + arg.size(), sock);
   if (const char* f = std::getenv("QEV_STANDIN")) fault = f;
+  send({.kind = Kind::ready, .texts = texts});
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) return 0;
@@ -166,7 +172,7 @@ int main(int argc, char** argv) {
         scan();
         break;
       case Kind::cancel:
-        send({.kind = Kind::completed, .error = Error{"Operation was canceled", Code::cancelled}});
+        send({.kind = Kind::completed, .error = Error{texts.cancelled, Code::cancelled}});
         break;
       case Kind::close:
         send({.kind = Kind::closed});
