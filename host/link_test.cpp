@@ -123,10 +123,10 @@ TEST_F(LinkTest, NeedFileAsksQevAndWaitsForItsAnswer) {
   EXPECT_EQ(file.error->code, Code::diskFull);
 }
 
-TEST_F(LinkTest, InterruptEndsTheWaitAndEveryOneAfterUntilResumed) {
+TEST_F(LinkTest, EndFileWaitsEndsTheWaitAndEveryOneAfterUntilResumed) {
   auto asked = std::async(std::launch::async, [&] { return link.needFile("test:0"); });
   EXPECT_EQ(fromHost().kind, wire::Kind::needFile);  // it is waiting
-  link.interrupt();
+  link.endFileWaits();
   Link::File file = asked.get();
   ASSERT_TRUE(file.error);
   EXPECT_EQ(file.error->code, Code::cancelled);
@@ -136,7 +136,7 @@ TEST_F(LinkTest, InterruptEndsTheWaitAndEveryOneAfterUntilResumed) {
   ASSERT_TRUE(file.error);
   EXPECT_EQ(file.error->code, Code::cancelled);
 
-  link.resume();
+  link.resumeFileWaits();
   asked = std::async(std::launch::async, [&] { return link.needFile("test:0"); });
   EXPECT_EQ(fromHost().kind, wire::Kind::needFile);
   Pipe pipe = makePipe();

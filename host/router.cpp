@@ -83,7 +83,7 @@ void Router::toCore(wire::Message& m) {
       });
       break;
     case wire::Kind::cancel:
-      core->interrupt();
+      core->cancelNow();
       worker.post([core] { core->cancel(); });
       break;
     case wire::Kind::close:
