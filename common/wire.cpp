@@ -1,7 +1,6 @@
 #include "common/wire.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -160,6 +159,9 @@ std::vector<unsigned char> encode(const Message& m) {
   w.text(m.info.type);
   w.flag(m.info.uuid.has_value());
   w.text(m.info.uuid.value_or(""));
+  w.text(m.info.transport);
+  w.flag(m.info.displayName.has_value());
+  w.text(m.info.displayName.value_or(""));
   w.units(m.info.units);
 
   w.number(static_cast<std::int64_t>(m.unitInfo.type));
@@ -168,6 +170,9 @@ std::vector<unsigned char> encode(const Message& m) {
   w.flag(m.unitInfo.duplex);
   w.real(m.unitInfo.physical.width);
   w.real(m.unitInfo.physical.height);
+
+  w.text(m.texts.cancelled);
+  w.text(m.texts.invalid);
 
   w.error(m.error);
   return std::move(w.bytes);
@@ -205,6 +210,10 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   bool hasUuid = r.flag();
   std::string uuid = r.text();
   if (hasUuid) m.info.uuid = std::move(uuid);
+  m.info.transport = r.text();
+  bool hasDisplayName = r.flag();
+  std::string displayName = r.text();
+  if (hasDisplayName) m.info.displayName = std::move(displayName);
   m.info.units = r.units();
 
   m.unitInfo.type = r.unit();
@@ -213,6 +222,9 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.unitInfo.duplex = r.flag();
   m.unitInfo.physical.width = r.real();
   m.unitInfo.physical.height = r.real();
+
+  m.texts.cancelled = r.text();
+  m.texts.invalid = r.text();
 
   m.error = r.error();
   if (!r.complete()) return std::nullopt;
@@ -257,20 +269,27 @@ std::optional<Received> receive(int socket, Silence* why) {
   do {
     n = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
   } while (n < 0 && errno == EINTR);
-  if (n <= 0) return std::nullopt;
-  Received received;
+  if (n < 0) return std::nullopt;
+  // Every descriptor that came is owned from here on, so that none is left open, whatever
+  // the packet turns out to be.
+  std::vector<Descriptor> fds;
   for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
-        c->cmsg_len == CMSG_LEN(sizeof(int))) {
-      std::memcpy(&received.fd, CMSG_DATA(c), sizeof(int));
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (std::size_t i = 0; i < count; ++i) {
+      int fd = -1;
+      std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+      fds.emplace_back(fd);
     }
   }
+  if (n == 0) return std::nullopt;  // the end of the stream
   auto message = decode({bytes.data(), static_cast<std::size_t>(n)});
-  if (!message || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
-    if (received.fd >= 0) ::close(received.fd);
+  if (!message || fds.size() > 1 || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
     if (why != nullptr) *why = Silence::malformed;
     return std::nullopt;
   }
+  Received received;
+  if (!fds.empty()) received.fd = std::move(fds.front());
   received.message = std::move(*message);
   return received;
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/descriptor.h"
 #include "common/error.h"
 #include "common/resolutions.h"
 #include "common/units.h"
@@ -41,6 +42,7 @@ enum class Kind : std::uint8_t {
   close,   // end the session and answer `closed`
 
   // The host to qev.
+  ready,      // first of all: `texts`
   added,      // `info`
   removed,    // gone from SANE's list
   units,      // a probe learnt the units: `info.units`
@@ -53,13 +55,16 @@ enum class Kind : std::uint8_t {
   closed,
 };
 
-// A device as SANE lists it, with the texts its record is made of.
+// A device as SANE lists it, with the texts its record is made of. The host tells them all
+// from SANE's listing (host/identity.h); qev shows them as they come.
 struct DeviceInfo {
   std::string name;  // "test:0", "net:127.0.0.1:test:0" …, as SANE spells it (any bytes)
   std::string vendor;
   std::string model;
-  std::string type;                 // "flatbed scanner", "virtual device" …
-  std::optional<std::string> uuid;  // a stable identity, where one can be derived
+  std::string type;                        // "flatbed scanner", "virtual device" …
+  std::optional<std::string> uuid;         // a stable identity, where one can be derived
+  std::string transport;                   // "usb", "network", "scsi", "virtual" or ""
+  std::optional<std::string> displayName;  // vendor and model; none when both are empty
   std::vector<UnitType> units;
 };
 
@@ -70,6 +75,14 @@ struct UnitInfo {
   Resolutions preferred;
   bool duplex = false;
   Size physical;  // the largest scan area, in mm
+};
+
+// SANE's texts for what qev reports without an answer of the host's: a stop before any
+// session began, or of a session whose host had to be killed, and a request out of turn. The
+// host sends them as soon as it runs, so that qev copies none of SANE's texts.
+struct Texts {
+  std::string cancelled;  // SANE's text for a cancel
+  std::string invalid;    // SANE's text for an invalid argument
 };
 
 // Everything a scan needs, from the session's settings.
@@ -90,6 +103,7 @@ struct Message {
   ScanJob job;
   DeviceInfo info;
   UnitInfo unitInfo;
+  Texts texts;
   std::optional<Error> error;
 };
 
@@ -103,12 +117,13 @@ bool send(int socket, const Message& message, int fd = -1);
 
 struct Received {
   Message message;
-  int fd = -1;  // a descriptor that came with it, owned by the receiver
+  Descriptor fd;  // the descriptor that came with it, if one did
 };
 // Why `receive` gave no message.
 enum class Silence {
   ended,      // the other end has gone, or the socket failed
-  malformed,  // a packet that is no message (any descriptor that came with it is closed)
+  malformed,  // a packet that is no message, or one with more than one descriptor (every
+              // descriptor that came with it is closed)
 };
 // Waits for the next message. None at the end of the stream, on an error, or when a packet
 // does not decode; `why`, when given, says which.

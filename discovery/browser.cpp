@@ -13,7 +13,7 @@ void Browser::start() { browser->start(); }
 void Browser::didAdd(const std::shared_ptr<Device>& device) {
   if (!device->isScanner()) return;
   found.push_back(device);
-  loop.interrupt();
+  loop.endWait();
 }
 
 void Browser::didRemove(const std::shared_ptr<Device>&) {}

@@ -9,7 +9,7 @@
 namespace qev {
 
 // Collects every scanner that the platform's device browser reports, in order of arrival.
-// Each report of a scanner also interrupts the current timed run of the loop, so that a
+// Each report of a scanner also ends the current timed run of the loop, so that a
 // caller waiting for one can look at once.
 class Browser : public BrowserDelegate {
  public:

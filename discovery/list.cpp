@@ -25,7 +25,7 @@ void list(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, double wait) {
   Browser browser(std::move(service), loop);
   browser.start();
   auto deadline = deadlineAfter(RunLoop::Clock::now(), wait);
-  // Each scanner's arrival interrupts the run; the wait goes on to its deadline regardless.
+  // Each scanner's arrival ends a run of the loop; the wait goes on to its deadline regardless.
   while (loop.runUntil(deadline)) {
   }
   for (const auto& scanner : browser.found) emit(describe(*scanner));

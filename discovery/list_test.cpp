@@ -105,7 +105,7 @@ TEST_F(List, ListsEveryScannerSeenInOrderOfArrivalForTheWholeWait) {
                   {200ms, mid},        // long after the first arrival ended a timed run
                   {5s, late}},
                  0.6);
-  // Every arrival interrupted the run, yet the wait ran to its end.
+  // Every arrival ended a run of the loop, yet the wait ran to its end.
   EXPECT_GE(Clock::now() - start, 600ms);
   EXPECT_EQ(ids, (std::vector<std::string>{"Zeta", "Alpha", "Zeta", "Mid"}));
   EXPECT_EQ(capture.events[1], (nlohmann::json{{"event", "device"},

@@ -1,5 +1,6 @@
 // A SANE device in the driver host: opening, selecting a source, scanning a batch of pages
-// and closing. Every function here runs on the worker thread, but `interrupt`.
+// and closing. Every function here runs on the worker thread, but `cancelNow` and
+// `stopSilently`.
 
 #include "host/core.h"
 
@@ -142,16 +143,16 @@ DeviceCore::DeviceCore(wire::DeviceInfo info, Link& link, SaneWorker& worker)
 
 DeviceCore::~DeviceCore() { shut(); }
 
-void DeviceCore::interrupt() {
+void DeviceCore::cancelNow() {
   cancelling = true;
-  link.interrupt();
+  link.endFileWaits();
   std::lock_guard lock(guard);
   if (handle != nullptr) sane_cancel(handle);
 }
 
 void DeviceCore::stopSilently() {
   closing = true;
-  link.interrupt();
+  link.endFileWaits();
 }
 
 void DeviceCore::open() {
@@ -159,7 +160,7 @@ void DeviceCore::open() {
   cancelling = false;
   cancelled = false;
   closing = false;
-  link.resume();
+  link.resumeFileWaits();
   wire::Message answer{.kind = wire::Kind::opened, .device = info.name};
   if (handle == nullptr) {
     SANE_Handle h = nullptr;

@@ -2,7 +2,7 @@
 
 // One SANE device in the driver host: its handle, its options and its scans. The requests
 // come from qev as messages and run on the worker thread, in order; the answers go back as
-// messages through the link. Only `interrupt` and `stopSilently` are called from another
+// messages through the link. Only `cancelNow` and `stopSilently` are called from another
 // thread (the one that reads the socket), to stop a scan that is blocked inside the backend.
 
 #include <atomic>
@@ -31,7 +31,7 @@ class Core {
 
   // Any thread.
   // Asks a running scan to stop and the session to end with SANE's cancellation status.
-  virtual void interrupt() = 0;
+  virtual void cancelNow() = 0;
   // Asks a running scan to stop without a word: the session is closing.
   virtual void stopSilently() = 0;
 
@@ -58,7 +58,7 @@ class DeviceCore final : public Core {
 
   // A scan blocked in the backend is cancelled at once (SANE allows sane_cancel from another
   // thread).
-  void interrupt() override;
+  void cancelNow() override;
   void stopSilently() override;
 
   void open() override;
@@ -90,7 +90,7 @@ class DeviceCore final : public Core {
   SaneWorker& worker;
   std::atomic<bool> closing{false};
   std::atomic<bool> cancelling{false};
-  // The open handle; guarded, since `interrupt` cancels it from another thread.
+  // The open handle; guarded, since `cancelNow` cancels it from another thread.
   std::mutex guard;
   SANE_Handle handle = nullptr;
   std::unique_ptr<SaneOptions> options;

@@ -51,7 +51,7 @@ class LinkTest : public ::testing::Test {
     auto received = wire::receive(qev.get());
     EXPECT_TRUE(received);
     if (!received) return {};
-    Descriptor(received->fd).reset();
+    received->fd.reset();
     return received->message;
   }
 
@@ -59,7 +59,7 @@ class LinkTest : public ::testing::Test {
   void deliver() {
     auto received = link.receive();
     ASSERT_TRUE(received);
-    link.arrived({.fd = Descriptor(received->fd), .error = received->message.error});
+    link.arrived({.fd = std::move(received->fd), .error = received->message.error});
   }
 
   Ends ends = makeEnds();
@@ -82,7 +82,7 @@ TEST_F(LinkTest, SendsMessagesAndReceivesQevsWithTheirDescriptors) {
   auto received = link.receive();
   ASSERT_TRUE(received);
   EXPECT_EQ(received->message.kind, wire::Kind::file);
-  Descriptor fd(received->fd);
+  Descriptor fd = std::move(received->fd);
   ASSERT_TRUE(fd.valid());
   ASSERT_EQ(::write(fd.get(), "page", 4), 4);
   fd.reset();
@@ -123,10 +123,10 @@ TEST_F(LinkTest, NeedFileAsksQevAndWaitsForItsAnswer) {
   EXPECT_EQ(file.error->code, Code::diskFull);
 }
 
-TEST_F(LinkTest, InterruptEndsTheWaitAndEveryOneAfterUntilResumed) {
+TEST_F(LinkTest, EndFileWaitsEndsTheWaitAndEveryOneAfterUntilResumed) {
   auto asked = std::async(std::launch::async, [&] { return link.needFile("test:0"); });
   EXPECT_EQ(fromHost().kind, wire::Kind::needFile);  // it is waiting
-  link.interrupt();
+  link.endFileWaits();
   Link::File file = asked.get();
   ASSERT_TRUE(file.error);
   EXPECT_EQ(file.error->code, Code::cancelled);
@@ -136,7 +136,7 @@ TEST_F(LinkTest, InterruptEndsTheWaitAndEveryOneAfterUntilResumed) {
   ASSERT_TRUE(file.error);
   EXPECT_EQ(file.error->code, Code::cancelled);
 
-  link.resume();
+  link.resumeFileWaits();
   asked = std::async(std::launch::async, [&] { return link.needFile("test:0"); });
   EXPECT_EQ(fromHost().kind, wire::Kind::needFile);
   Pipe pipe = makePipe();

@@ -5,7 +5,6 @@
 
 #include <set>
 #include <string>
-#include <string_view>
 
 #include "common/wire.h"
 #include "host/identity.h"
@@ -32,9 +31,5 @@ class Listing {
   Identities identities;
   std::set<std::string> known;
 };
-
-// Whether `list` may open the device named `name` (a SANE name, "<backend>:…") to learn its
-// units: only for backends whose open is quick and leaves the scanner as it was.
-bool probeSafe(std::string_view name);
 
 }  // namespace qev

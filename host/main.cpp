@@ -14,8 +14,10 @@
 #include <charconv>
 #include <string_view>
 
+#include "common/descriptor.h"
 #include "host/link.h"
 #include "host/router.h"
+#include "host/status.h"
 #include "host/worker.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -36,14 +38,16 @@ int number(std::string_view text) {
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
-  const int socket = number(argv[1]);
+  const qev::Descriptor socket(number(argv[1]));
   const int parent = number(argv[2]);
   // The host never outlives qev, however qev ends.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (socket < 0 || ::getppid() != parent) return 2;
+  if (!socket.valid() || ::getppid() != parent) return 2;
   ::signal(SIGPIPE, SIG_IGN);
 
-  qev::Link link(socket);
+  qev::Link link(socket.get());
+  // First of all, what qev must be able to say should this host not answer.
+  link.send({.kind = qev::wire::Kind::ready, .texts = qev::saneTexts()});
   qev::SaneWorker worker;
   qev::Router(link, worker).run();
   // qev has gone, or sent what no qev sends: either way nobody is listening any more. The

@@ -30,7 +30,7 @@ Router::Makers Router::sane(Link& link, SaneWorker& worker) {
 void Router::run() {
   while (auto received = link.receive()) {
     // Only a page file comes with a descriptor; any other is closed unused.
-    route(received->message, Descriptor(received->fd));
+    route(received->message, std::move(received->fd));
   }
 }
 
@@ -83,7 +83,7 @@ void Router::toCore(wire::Message& m) {
       });
       break;
     case wire::Kind::cancel:
-      core->interrupt();
+      core->cancelNow();
       worker.post([core] { core->cancel(); });
       break;
     case wire::Kind::close:

@@ -33,7 +33,7 @@ class FakeCore : public Core {
   FakeCore(wire::DeviceInfo info, Link& link, Scan scanning)
       : info(std::move(info)), link(link), scanning(scanning) {}
 
-  void interrupt() override { now.push_back("interrupt"); }
+  void cancelNow() override { now.push_back("cancelNow"); }
   void stopSilently() override { now.push_back("stopSilently"); }
   void open() override { queued.push_back("open"); }
   void select(UnitType type) override {
@@ -126,7 +126,7 @@ class RouterTest : public ::testing::Test {
     auto received = wire::receive(ends.qev.get());
     EXPECT_TRUE(received);
     if (!received) return {};
-    Descriptor(received->fd).reset();
+    received->fd.reset();
     return received->message;
   }
 
@@ -186,7 +186,7 @@ TEST_F(RouterTest, HandsEachMessageToTheCoreOfItsDevice) {
   EXPECT_EQ(core("a").info.name, "a");
   EXPECT_EQ(core("a").queued,
             (std::vector<std::string>{"open", "select feeder", "cancel", "open"}));
-  EXPECT_EQ(core("a").now, (std::vector<std::string>{"interrupt"}));
+  EXPECT_EQ(core("a").now, (std::vector<std::string>{"cancelNow"}));
   EXPECT_EQ(core("b").queued, (std::vector<std::string>{"open", "scan 300", "close"}));
   EXPECT_EQ(core("b").now, (std::vector<std::string>{"stopSilently"}));
 }

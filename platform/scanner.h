@@ -122,15 +122,14 @@ class DeviceBrowser {
   virtual void setBrowsedDeviceTypes(unsigned mask) = 0;
   // Devices come by callback from here on; browsing never stops.
   virtual void start() = 0;
+  // The service's error for a run that the user stopped before any session began: its
+  // description, and the code of a cancel.
+  virtual Error cancelledError() = 0;
 };
 
 // The platform's scanner service, posting its callbacks to `loop`. With `probe`, the service
 // may open devices briefly to learn their units (for a listing); without, it opens only the
 // device a session asks for.
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
-
-// The service's error for a request that the user stopped: its description, and the code of a
-// cancel.
-Error cancelledError();
 
 }  // namespace qev

@@ -110,5 +110,27 @@ TEST_F(ScanRoad, AStopSignalCancelsTheScanAndKeepsItsPages) {
   }
 }
 
+// Before any scanner is found there is no session to cancel: the run ends at once, with the
+// service's own error for a stop.
+TEST_F(ScanRoad, AStopBeforeTheScannerIsFoundEndsWithTheServicesCancel) {
+  // Signalled once the run watches for it.
+  std::thread sender([] {
+    struct sigaction now {};
+    for (;;) {
+      ::sigaction(SIGTERM, nullptr, &now);
+      if (now.sa_handler != SIG_DFL) break;
+      std::this_thread::sleep_for(1ms);
+    }
+    ::kill(::getpid(), SIGTERM);
+  });
+  auto status = run({}, {.device = "wanted", .out = dir + "/out", .source = "feeder"}, 30s);
+  sender.join();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(capture.events,
+            (std::vector<json>{{{"event", "error"},
+                                {"code", "cancelled"},
+                                {"message", "The scan stopped: Operation was cancelled"}}}));
+}
+
 }  // namespace
 }  // namespace qev

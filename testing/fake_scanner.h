@@ -214,7 +214,10 @@ class Browser : public DeviceBrowser {
     });
   }
 
+  Error cancelledError() override { return cancelError; }
+
   unsigned mask = 0;
+  Error cancelError{"Operation was cancelled", Code::cancelled};
 
  private:
   RunLoop& loop;

@@ -71,14 +71,16 @@ std::string brokenDescription(const std::string& reason) { return stopped(reason
 
 HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
     : loop(loop), handlers(std::move(handlers)) {
-  int pair[2];
   std::string path = hostPath();
+  int pair[2];
   if (path.empty() || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
     std::string why = path.empty() ? "The scanner's driver host (qev-host) is not installed."
                                    : systemError(errno).description;
+    ended = true;
     loop.post([gone = this->handlers.gone, why] { gone(why); });
     return;
   }
+  Descriptor ours(pair[0]), theirs(pair[1]);
   std::string parent = std::to_string(::getpid());
   std::string fd = std::to_string(hostSocket);
   std::vector<char*> argv = {path.data(), fd.data(), parent.data(), nullptr};
@@ -88,7 +90,7 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (!wantsDiagnostics()) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pair[1], hostSocket);
+  posix_spawn_file_actions_adddup2(&actions, theirs.get(), hostSocket);
   // Only its own descriptors: none that qev's caller left open reaches the backends.
   posix_spawn_file_actions_addclosefrom_np(&actions, hostSocket + 1);
   posix_spawnattr_t attributes;
@@ -106,37 +108,36 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  ::close(pair[1]);
-  if (spawned != 0 || ::pipe2(wakeFds, O_CLOEXEC) != 0) {
-    pid = spawned != 0 ? -1 : pid;
-    if (pid > 0) {
+  theirs.reset();  // the host's now
+  int wake[2];
+  if (spawned != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
+    std::string why = systemError(spawned != 0 ? spawned : errno).description;
+    if (spawned == 0) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
-      pid = -1;
     }
-    ::close(pair[0]);
-    std::string why = systemError(spawned != 0 ? spawned : errno).description;
+    pid = -1;
+    ended = true;
     loop.post([gone = this->handlers.gone, why] { gone(why); });
     return;
   }
-  socket = pair[0];
+  wakeReader = Descriptor(wake[0]);
+  wakeWriter = Descriptor(wake[1]);
+  socket = std::move(ours);
   reader = std::thread([this] { read(); });
 }
 
 HostProcess::~HostProcess() {
   if (!reader.joinable()) return;
   kill();
-  ::shutdown(socket, SHUT_RDWR);
+  ::shutdown(socket.get(), SHUT_RDWR);
   reader.join();
-  ::close(socket);
-  ::close(wakeFds[0]);
-  ::close(wakeFds[1]);
 }
 
 bool HostProcess::send(const wire::Message& message, int fd) {
-  if (socket < 0) return false;
+  if (!socket.valid()) return false;
   if (message.kind == wire::Kind::close) ++closesAsked;
-  return wire::send(socket, message, fd);
+  return wire::send(socket.get(), message, fd);
 }
 
 void HostProcess::kill() {
@@ -154,13 +155,19 @@ void HostProcess::broke(const std::string& reason) {
 }
 
 bool HostProcess::believable(const wire::Received& received) {
-  if (received.fd >= 0) {
-    // qev hands descriptors to the host, never the other way.
-    ::close(received.fd);
+  if (received.fd.valid()) {
+    // qev hands descriptors to the host, never the other way (the Received closes it).
     broke("a descriptor it was not asked for");
     return false;
   }
   switch (received.message.kind) {
+    case wire::Kind::ready: {
+      std::lock_guard lock(mutex);
+      if (saneTexts) break;
+      saneTexts = received.message.texts;
+      changed.notify_all();
+      return true;
+    }
     case wire::Kind::closed: {
       std::lock_guard lock(mutex);
       if (closedCount >= closesAsked) break;
@@ -193,7 +200,7 @@ void HostProcess::killAfter(Clock::duration grace) {
     killAt = at;
   }
   char b = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+  [[maybe_unused]] ssize_t n = ::write(wakeWriter.get(), &b, 1);
 }
 
 void HostProcess::spare() {
@@ -202,7 +209,7 @@ void HostProcess::spare() {
     killAt = Clock::time_point::max();
   }
   char b = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+  [[maybe_unused]] ssize_t n = ::write(wakeWriter.get(), &b, 1);
 }
 
 int HostProcess::closedSoFar() {
@@ -215,6 +222,12 @@ bool HostProcess::waitClosed(int before, Clock::duration limit) {
   return changed.wait_for(lock, limit, [&] { return closedCount != before || ended; });
 }
 
+std::optional<wire::Texts> HostProcess::texts(Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, limit, [&] { return saneTexts.has_value() || ended; });
+  return saneTexts;
+}
+
 void HostProcess::read() {
   for (;;) {
     int timeout = -1;
@@ -225,7 +238,7 @@ void HostProcess::read() {
         timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(left, INT_MAX)));
       }
     }
-    pollfd p[2] = {{socket, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+    pollfd p[2] = {{socket.get(), POLLIN, 0}, {wakeReader.get(), POLLIN, 0}};
     int ready = ::poll(p, 2, timeout);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) {
@@ -236,16 +249,17 @@ void HostProcess::read() {
     }
     if (p[1].revents != 0) {
       char b[16];
-      [[maybe_unused]] ssize_t n = ::read(wakeFds[0], b, sizeof b);
+      [[maybe_unused]] ssize_t n = ::read(wakeReader.get(), b, sizeof b);
     }
     if (p[0].revents == 0) continue;
     wire::Silence silence{};
-    auto received = wire::receive(socket, &silence);
+    auto received = wire::receive(socket.get(), &silence);
     if (!received) {
       if (silence == wire::Silence::malformed) broke("a malformed message");
       break;
     }
     if (!believable(*received)) break;
+    if (received->message.kind == wire::Kind::ready) continue;  // kept for `texts`
     if (backlog->fetch_add(1) >= maxBacklog) {
       broke("too many messages");
       break;

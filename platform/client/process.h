@@ -10,10 +10,10 @@
 // variable. Its messages are read on a thread of the HostProcess and posted to the run loop.
 //
 // Nothing the host sends is believed blindly: a packet that is no message, a message that
-// comes with a descriptor, a `closed` nobody asked for, or more messages than the loop has
-// taken in (a flood) make it a broken host, which is killed. So does whatever the receiver of
-// the messages finds out of turn (`broke`). A broken host ends like one that died, with the
-// reason in the description that `gone` receives.
+// comes with a descriptor, a `closed` nobody asked for, a second `ready`, or more messages
+// than the loop has taken in (a flood) make it a broken host, which is killed. So does
+// whatever the receiver of the messages finds out of turn (`broke`). A broken host ends like
+// one that died, with the reason in the description that `gone` receives.
 
 #include <sys/types.h>
 
@@ -23,9 +23,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "common/descriptor.h"
 #include "common/wire.h"
 
 namespace qev {
@@ -70,6 +72,11 @@ class HostProcess {
   // answers have come (or the host has ended), for at most `limit`. True when they did.
   bool waitClosed(int before, Clock::duration limit);
 
+  // SANE's texts, which the host sends as soon as it runs (`ready`; it is not posted). Waits
+  // on the calling thread, without the loop, until they have come (or the host has ended), for
+  // at most `limit`. None when they did not come.
+  std::optional<wire::Texts> texts(Clock::duration limit);
+
  private:
   void read();
   // Checks a message the host sent before it is posted: whether it may come at all, now.
@@ -78,18 +85,20 @@ class HostProcess {
 
   RunLoop& loop;
   Handlers handlers;
-  int socket = -1;
+  Descriptor socket;
   pid_t pid = -1;
   std::mutex mutex;
   std::condition_variable changed;
   Clock::time_point killAt = Clock::time_point::max();
   int closedCount = 0;
+  std::optional<wire::Texts> saneTexts;
   std::atomic<int> closesAsked{0};
   // Messages posted to the loop and not yet handled there.
   std::shared_ptr<std::atomic<int>> backlog = std::make_shared<std::atomic<int>>(0);
   std::string brokenReason;  // why the host was killed as broken; empty while it is not
-  bool ended = false;
-  int wakeFds[2] = {-1, -1};  // wakes the reader when `killAt` changes
+  bool ended = false;        // also when it never started
+  // A pipe that wakes the reader when `killAt` changes.
+  Descriptor wakeReader, wakeWriter;
   std::thread reader;
 };
 

@@ -7,7 +7,6 @@
 #include <map>
 
 #include "common/utf8.h"
-#include "platform/client/naming.h"
 #include "platform/client/page_check.h"
 #include "platform/client/process.h"
 #include "platform/files.h"
@@ -21,11 +20,12 @@ namespace {
 constexpr unsigned scannerType = 0x2;
 // How long a session's close may take before qev ends without waiting for it.
 constexpr auto closeLimit = std::chrono::seconds(5);
-// How long a cancelled session may take to stop before its host is killed.
+// How long a cancelled session may take to stop before its host is killed; also how long a
+// stop waits for the host's first message, should it come before it.
 constexpr auto cancelGrace = std::chrono::milliseconds(1500);
-// The texts the host's SANE would give; needed when the host cannot give them.
-constexpr const char* cancelledText = "Operation was canceled";
-constexpr const char* invalidText = "Invalid argument";
+
+// The error of a device whose host is not there to answer, or never said a word.
+Error notRunning() { return Error{"The scanner's driver is not running.", Code::driverStopped}; }
 
 class Service;
 
@@ -65,8 +65,12 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   std::optional<std::string> uuid() const override {
     return validUtf8(info.uuid.value_or(info.name));
   }
-  std::optional<std::string> name() const override { return nameOf(info); }
-  std::optional<std::string> transport() const override { return transportOf(info); }
+  // As the host tells them, made valid for the events.
+  std::optional<std::string> name() const override {
+    if (!info.displayName) return std::nullopt;
+    return validUtf8(*info.displayName);
+  }
+  std::optional<std::string> transport() const override { return validUtf8(info.transport); }
   std::vector<UnitType> availableUnitTypes() const override { return info.units; }
 
   void setDelegate(DeviceDelegate* d) override { delegate = d; }
@@ -91,6 +95,9 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
 
  private:
   std::shared_ptr<Service> live() const;
+  // A stop, and a request out of turn, in SANE's words as the host sent them.
+  Error cancelledError() const;
+  Error invalidError() const;
   void send(wire::Message message, int fd = -1);
   void later(std::optional<Error> error);
   void complete(const std::optional<Error>& error);
@@ -184,6 +191,20 @@ class Service : public std::enable_shared_from_this<Service> {
     }
   }
 
+  // SANE's texts as the host sent them. A stop may come before the host's first message has
+  // been read: it is given as long as a cancel is.
+  std::optional<wire::Texts> texts() { return host ? host->texts(cancelGrace) : std::nullopt; }
+  // The errors qev reports without the host's answer, in SANE's words as the host sent them
+  // as soon as it ran; without them, the host is not running.
+  Error cancelledError() {
+    auto said = texts();
+    return said ? Error{said->cancelled, Code::cancelled} : notRunning();
+  }
+  Error invalidError() {
+    auto said = texts();
+    return said ? Error{said->invalid} : notRunning();
+  }
+
   // Stops a host that sent what it must not. Nothing it sent is looked at any more; its
   // sessions end when its end is reported.
   void broke(const std::string& reason) {
@@ -207,6 +228,16 @@ class Service : public std::enable_shared_from_this<Service> {
   std::map<std::string, std::shared_ptr<HostDevice>> devices;
 };
 
+Error HostDevice::cancelledError() const {
+  auto s = service.lock();
+  return s ? s->cancelledError() : notRunning();
+}
+
+Error HostDevice::invalidError() const {
+  auto s = service.lock();
+  return s ? s->invalidError() : notRunning();
+}
+
 std::shared_ptr<Service> HostDevice::live() const {
   auto s = service.lock();
   return s && !s->dead ? s : nullptr;
@@ -227,20 +258,20 @@ void HostDevice::requestOpenSession() {
   cancelled = false;
   if (!live()) {
     stage = Stage::opening;
-    return later(Error{"The scanner's driver is not running.", Code::driverStopped});
+    return later(notRunning());
   }
   stage = Stage::opening;
   send({.kind = wire::Kind::open, .info = info});
 }
 
 void HostDevice::requestSelectUnit(UnitType type) {
-  if (stage != Stage::open) return later(Error{invalidText});
+  if (stage != Stage::open) return later(invalidError());
   stage = Stage::selecting;
   send({.kind = wire::Kind::select, .unit = type});
 }
 
 void HostDevice::requestScan() {
-  if (stage != Stage::open || current == nullptr) return later(Error{invalidText});
+  if (stage != Stage::open || current == nullptr) return later(invalidError());
   wire::ScanJob job = current->wanted;
   job.unit = current->info.type;
   nextFile = 1;
@@ -280,7 +311,7 @@ void HostDevice::complete(const std::optional<Error>& error) {
 // is incomplete, and removes it should the host die while writing it.
 void HostDevice::giveFile() {
   if (folder == nullptr) {
-    send({.kind = wire::Kind::noFile, .error = Error{invalidText}});
+    send({.kind = wire::Kind::noFile, .error = invalidError()});
     return;
   }
   Outcome outcome;
@@ -383,6 +414,8 @@ class HostBrowser final : public DeviceBrowser {
     service->start();
   }
 
+  Error cancelledError() override { return service->cancelledError(); }
+
  private:
   std::shared_ptr<Service> service;
   unsigned mask = browsedDeviceTypes;
@@ -390,8 +423,6 @@ class HostBrowser final : public DeviceBrowser {
 };
 
 }  // namespace
-
-Error cancelledError() { return Error{cancelledText, Code::cancelled}; }
 
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
   return std::make_unique<HostBrowser>(loop, probe);

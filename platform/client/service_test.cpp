@@ -73,7 +73,7 @@ class Recorder : public BrowserDelegate, public DeviceDelegate {
     if (error) text += ": " + error->description;
     if (error && error->code) text += " [" + std::string(codeName(*error->code)) + "]";
     log.push_back(text);
-    loop.interrupt();
+    loop.endWait();
   }
 };
 

@@ -4,6 +4,7 @@
 // Tests copy qev into a folder of their own and put this program beside it as `qev-host`.
 
 #include <fcntl.h>
+#include <sane/sane.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/descriptor.h"
 #include "common/wire.h"
 #include "jpeg/jpeg.h"
 
@@ -24,6 +26,9 @@ using wire::Kind;
 
 int sock = -1;
 std::string fault;
+// SANE's words for what qev says without an answer, as the real host sends them.
+const wire::Texts texts = {.cancelled = sane_strstatus(SANE_STATUS_CANCELLED),
+                           .invalid = sane_strstatus(SANE_STATUS_INVAL)};
 
 bool is(std::string_view name) { return fault == name; }
 
@@ -45,15 +50,14 @@ void writePage(int fd) {
   (void)writer->finish();
 }
 
-// Asks for a page file and waits for it; -1 when none came.
-int needFile() {
+// Asks for a page file and waits for it; none when none came.
+Descriptor needFile() {
   send({.kind = Kind::needFile});
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) std::_Exit(0);
-    if (r->message.kind == Kind::file) return r->fd;
-    if (r->message.kind == Kind::noFile) return -1;
-    if (r->fd >= 0) ::close(r->fd);
+    if (r->message.kind == Kind::file) return std::move(r->fd);
+    if (r->message.kind == Kind::noFile) return {};
   }
 }
 
@@ -67,15 +71,15 @@ void scan() {
     return send({.kind = Kind::lost});
   }
   if (is("needfile-twice")) needFile();  // given up without a word
-  int fd = needFile();
-  if (fd < 0) return send({.kind = Kind::completed});
+  Descriptor fd = needFile();
+  if (!fd.valid()) return send({.kind = Kind::completed});
   if (is("garbage-page")) {
     const char garbage[] = "not a picture at all";
-    [[maybe_unused]] ssize_t n = ::write(fd, garbage, sizeof garbage);
+    [[maybe_unused]] ssize_t n = ::write(fd.get(), garbage, sizeof garbage);
   } else if (!is("empty-page")) {
-    writePage(fd);
+    writePage(fd.get());
   }
-  ::close(fd);
+  fd.reset();
   send({.kind = Kind::scanned});
   if (is("scanned-twice")) send({.kind = Kind::scanned});
   send({.kind = Kind::completed});
@@ -105,6 +109,7 @@ void opened() {
   send(m);
   if (is("opened-twice")) send(m);
   if (is("completed-unasked")) send({.kind = Kind::completed});
+  if (is("ready-twice")) send({.kind = Kind::ready, .texts = texts});
   if (is("descriptor")) send({.kind = Kind::lost}, 0);
   if (is("truncated")) {
     auto bytes = wire::encode({.kind = Kind::lost, .device = "stand:in"});
@@ -140,10 +145,10 @@ int main(int argc, char** argv) {
   std::string_view arg = argv[1];
   std::from_chars(arg.data(), arg.data() + arg.size(), sock);
   if (const char* f = std::getenv("QEV_STANDIN")) fault = f;
+  send({.kind = Kind::ready, .texts = texts});
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) return 0;
-    if (r->fd >= 0) ::close(r->fd);
     switch (r->message.kind) {
       case Kind::browse: {
         wire::Message m{.kind = Kind::added};
@@ -167,7 +172,7 @@ int main(int argc, char** argv) {
         scan();
         break;
       case Kind::cancel:
-        send({.kind = Kind::completed, .error = Error{"Operation was canceled", Code::cancelled}});
+        send({.kind = Kind::completed, .error = Error{texts.cancelled, Code::cancelled}});
         break;
       case Kind::close:
         send({.kind = Kind::closed});
