@@ -66,8 +66,6 @@ class DeviceDelegate {
   virtual void didOpen(Device& device, const std::optional<Error>& error) = 0;
   // The scanner went away.
   virtual void didRemove(Device& device) = 0;
-  virtual void didClose(Device& /*device*/, const std::optional<Error>& /*error*/) {}
-  virtual void didBecomeReady(Device& /*device*/) {}
 
   // The unit asked for is selected, or why not.
   virtual void didSelect(Device& device, Unit& unit, const std::optional<Error>& error) = 0;
