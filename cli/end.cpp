@@ -41,10 +41,3 @@ void end(int status) {
 void setEnd(Ender e) { ender = e; }
 
 }  // namespace qev
-
-#ifdef QEV_LEAK_CHECK
-// Sanitizer builds keep every library loaded until the process ends, so that the leak check
-// can name the library that leaked: SANE unloads its backends when it is restarted, and the
-// leaks of an unloaded backend could neither be told apart nor suppressed.
-extern "C" int dlclose(void*) { return 0; }
-#endif
