@@ -131,4 +131,9 @@ std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
 // cancel.
 Error cancelledError();
 
+// At the end of qev: lets whatever the service runs beside qev end as it ends by itself, and
+// waits a moment for it, so that its own end (a sanitizer build's leak check) runs before
+// the kernel ends it with qev. False when it ended with a failure of its own.
+bool endScannerService();
+
 }  // namespace qev

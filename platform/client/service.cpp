@@ -23,6 +23,9 @@ constexpr unsigned scannerType = 0x2;
 constexpr auto closeLimit = std::chrono::seconds(5);
 // How long a cancelled session may take to stop before its host is killed.
 constexpr auto cancelGrace = std::chrono::milliseconds(1500);
+// How long qev's end waits for its host to end by itself. A host ends as soon as it reads the
+// end of its socket; only one that checks itself at its end (under valgrind) takes a while.
+constexpr auto endLimit = std::chrono::seconds(5);
 // The texts the host's SANE would give; needed when the host cannot give them.
 constexpr const char* cancelledText = "Operation was canceled";
 constexpr const char* invalidText = "Invalid argument";
@@ -396,5 +399,7 @@ Error cancelledError() { return Error{cancelledText, Code::cancelled}; }
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
   return std::make_unique<HostBrowser>(loop, probe);
 }
+
+bool endScannerService() { return endHosts(endLimit); }
 
 }  // namespace qev
