@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
   // A reader that goes away must not kill the run: the pages still land in the folder.
   qev::ignoreBrokenPipe();
   qev::stamp = qev::makeStamp(std::time(nullptr));
+  // The driver host ends with qev, by itself rather than by the kernel's kill.
+  qev::setCloser(qev::endScannerService);
 
   std::vector<std::string_view> given(argv, argv + argc);
   qev::setArgs(given);

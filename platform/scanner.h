@@ -66,8 +66,6 @@ class DeviceDelegate {
   virtual void didOpen(Device& device, const std::optional<Error>& error) = 0;
   // The scanner went away.
   virtual void didRemove(Device& device) = 0;
-  virtual void didClose(Device& /*device*/, const std::optional<Error>& /*error*/) {}
-  virtual void didBecomeReady(Device& /*device*/) {}
 
   // The unit asked for is selected, or why not.
   virtual void didSelect(Device& device, Unit& unit, const std::optional<Error>& error) = 0;
@@ -131,5 +129,10 @@ class DeviceBrowser {
 // may open devices briefly to learn their units (for a listing); without, it opens only the
 // device a session asks for.
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
+
+// At the end of qev: lets whatever the service runs beside qev end as it ends by itself, and
+// waits a moment for it, so that its own end (a sanitizer build's leak check) runs before
+// the kernel ends it with qev. False when it ended with a failure of its own.
+bool endScannerService();
 
 }  // namespace qev

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "platform/run_loop.h"
@@ -26,6 +27,10 @@ constexpr int hostSocket = 3;
 // The most messages that may wait for the loop. A host that keeps sending without being
 // asked (a flood) would otherwise fill qev's memory.
 constexpr int maxBacklog = 1024;
+
+// The hosts of this process that have started, for `endHosts`.
+std::mutex hostsMutex;
+std::set<HostProcess*> hosts;
 
 std::string stopped(const std::string& how) {
   return "The scanner's driver stopped unexpectedly (" + how + ").";
@@ -125,10 +130,16 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   wakeWriter = Descriptor(wake[1]);
   socket = std::move(ours);
   reader = std::thread([this] { read(); });
+  std::lock_guard lock(hostsMutex);
+  hosts.insert(this);
 }
 
 HostProcess::~HostProcess() {
   if (!reader.joinable()) return;
+  {
+    std::lock_guard lock(hostsMutex);
+    hosts.erase(this);
+  }
   kill();
   ::shutdown(socket.get(), SHUT_RDWR);
   reader.join();
@@ -143,7 +154,25 @@ bool HostProcess::send(const wire::Message& message, int fd) {
 void HostProcess::kill() {
   // Once the host is reaped its pid may be another process's.
   std::lock_guard lock(mutex);
-  if (!ended && pid > 0) ::kill(pid, SIGKILL);
+  if (!ended && pid > 0) {
+    ::kill(pid, SIGKILL);
+    killed = true;
+  }
+}
+
+bool HostProcess::finish(Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  if (ended || killed) return true;
+  ::shutdown(socket, SHUT_WR);
+  if (!changed.wait_for(lock, limit, [&] { return ended; })) return true;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool endHosts(HostProcess::Clock::duration limit) {
+  std::lock_guard lock(hostsMutex);
+  bool clean = true;
+  for (HostProcess* host : hosts) clean = host->finish(limit) && clean;
+  return clean;
 }
 
 void HostProcess::broke(const std::string& reason) {
@@ -276,7 +305,6 @@ void HostProcess::read() {
   siginfo_t info{};
   while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
-  int status = 0;
   std::string why;
   {
     std::lock_guard lock(mutex);

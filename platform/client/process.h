@@ -5,9 +5,11 @@
 // process. One host serves one run.
 //
 // The host is started from the thread that runs the loop; it dies with that thread (the
-// kernel kills it when qev ends, whatever way). Its standard output goes nowhere; its
-// standard error too, unless the user asked SANE for diagnostics with a SANE_DEBUG_*
-// variable. Its messages are read on a thread of the HostProcess and posted to the run loop.
+// kernel kills it when qev ends, whatever way). At qev's ordinary end it is let end by itself
+// first (`endHosts`), so that its own end runs, a sanitizer build's leak check among it. Its
+// standard output goes nowhere; its standard error too, unless the user asked SANE for diagnostics
+// with a SANE_DEBUG_* variable. Its messages are read on a thread of the HostProcess and posted to
+// the run loop.
 //
 // Nothing the host sends is believed blindly: a packet that is no message, a message that
 // comes with a descriptor, a `closed` nobody asked for, a second `ready`, or more messages
@@ -77,6 +79,12 @@ class HostProcess {
   // at most `limit`. None when they did not come.
   std::optional<wire::Texts> texts(Clock::duration limit);
 
+  // Lets the host end as it ends by itself: shuts qev's side of the socket, which the host
+  // takes for the end of qev, and waits for its end, for at most `limit`. False when it
+  // ended in time with a status other than 0 (its own leak check failed); true also when it
+  // had ended or been killed before, or still runs at `limit`.
+  bool finish(Clock::duration limit);
+
  private:
   void read();
   // Checks a message the host sent before it is posted: whether it may come at all, now.
@@ -97,10 +105,16 @@ class HostProcess {
   std::shared_ptr<std::atomic<int>> backlog = std::make_shared<std::atomic<int>>(0);
   std::string brokenReason;  // why the host was killed as broken; empty while it is not
   bool ended = false;        // also when it never started
+  bool killed = false;       // qev sent it SIGKILL
+  int status = 0;            // as `waitpid` gave it, once `ended`
   // A pipe that wakes the reader when `killAt` changes.
   Descriptor wakeReader, wakeWriter;
   std::thread reader;
 };
+
+// Lets every host of this process end by itself (`HostProcess::finish`), at the end of qev.
+// False when one of them ended with a status other than 0.
+bool endHosts(HostProcess::Clock::duration limit);
 
 // Where `qev-host` lies: beside the running executable (a build folder) or in
 // ../libexec/qev/ from it (an installation). Empty when it is in neither place.

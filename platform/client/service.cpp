@@ -26,6 +26,9 @@ constexpr auto cancelGrace = std::chrono::milliseconds(1500);
 
 // The error of a device whose host is not there to answer, or never said a word.
 Error notRunning() { return Error{"The scanner's driver is not running.", Code::driverStopped}; }
+// How long qev's end waits for its host to end by itself. A host ends as soon as it reads the
+// end of its socket; only one that checks itself at its end (under valgrind) takes a while.
+constexpr auto endLimit = std::chrono::seconds(5);
 
 class Service;
 
@@ -427,5 +430,7 @@ class HostBrowser final : public DeviceBrowser {
 std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
   return std::make_unique<HostBrowser>(loop, probe);
 }
+
+bool endScannerService() { return endHosts(endLimit); }
 
 }  // namespace qev
