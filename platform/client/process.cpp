@@ -163,7 +163,7 @@ void HostProcess::kill() {
 bool HostProcess::finish(Clock::duration limit) {
   std::unique_lock lock(mutex);
   if (ended || killed) return true;
-  ::shutdown(socket, SHUT_WR);
+  ::shutdown(socket.get(), SHUT_WR);
   if (!changed.wait_for(lock, limit, [&] { return ended; })) return true;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
