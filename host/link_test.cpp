@@ -7,41 +7,16 @@
 #include <future>
 #include <string>
 
+#include "testing/ends.h"
+
 namespace qev {
 namespace {
 
-// A pipe whose write end travels to the link as a page file would; what is written into the
-// file the link hands out arrives at `read`.
-struct Pipe {
-  Descriptor read, write;
-};
-
-Pipe makePipe() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::pipe(fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
-
-// Everything written to the pipe until its last write end closes.
-std::string drain(const Descriptor& read) {
-  std::string text;
-  char buffer[64];
-  for (ssize_t n; (n = ::read(read.get(), buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-// The two ends of a socket pair as qev and its host have it.
-struct Ends {
-  Descriptor host, qev;
-};
-
-Ends makeEnds() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
+using qevtest::drain;
+using qevtest::Ends;
+using qevtest::makeEnds;
+using qevtest::makePipe;
+using qevtest::Pipe;
 
 // The link on the host's end of a real socket pair; the test plays qev on the other end.
 class LinkTest : public ::testing::Test {

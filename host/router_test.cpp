@@ -14,6 +14,7 @@
 
 #include "host/link.h"
 #include "host/worker.h"
+#include "testing/ends.h"
 #include "testing/sane_setup.h"
 
 namespace qev {
@@ -80,35 +81,11 @@ class NoBackends {
   std::optional<std::string> saved;
 };
 
-struct Ends {
-  Descriptor host, qev;
-};
-
-Ends makeEnds() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
-
-struct Pipe {
-  Descriptor read, write;
-};
-
-Pipe makePipe() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::pipe(fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
-
-// Everything written to the pipe until its last write end closes.
-std::string drain(const Descriptor& read) {
-  std::string text;
-  char buffer[64];
-  for (ssize_t n; (n = ::read(read.get(), buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
+using qevtest::drain;
+using qevtest::Ends;
+using qevtest::makeEnds;
+using qevtest::makePipe;
+using qevtest::Pipe;
 
 // The router on the host's end of a real socket pair, with a real link and worker and fake
 // cores; the test plays qev on the other end.

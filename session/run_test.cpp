@@ -1,6 +1,7 @@
 #include "session/run.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "cli/names.h"
+#include "platform/signals.h"
 #include "testing/capture.h"
 #include "testing/fake_scanner.h"
 #include "testing/temp_dir.h"
@@ -113,18 +115,11 @@ TEST_F(ScanRoad, AStopSignalCancelsTheScanAndKeepsItsPages) {
 // Before any scanner is found there is no session to cancel: the run ends at once, with the
 // service's own error for a stop.
 TEST_F(ScanRoad, AStopBeforeTheScannerIsFoundEndsWithTheServicesCancel) {
-  // Signalled once the run watches for it.
-  std::thread sender([] {
-    struct sigaction now {};
-    for (;;) {
-      ::sigaction(SIGTERM, nullptr, &now);
-      if (now.sa_handler != SIG_DFL) break;
-      std::this_thread::sleep_for(1ms);
-    }
-    ::kill(::getpid(), SIGTERM);
-  });
+  // Sent before the run and held back until the run watches for stop signals, which lets it
+  // through at once.
+  holdStopSignals();
+  ::pthread_kill(::pthread_self(), SIGTERM);
   auto status = run({}, {.device = "wanted", .out = dir + "/out", .source = "feeder"}, 30s);
-  sender.join();
   EXPECT_EQ(status, 1);
   EXPECT_EQ(capture.events,
             (std::vector<json>{{{"event", "error"},
