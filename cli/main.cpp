@@ -35,7 +35,7 @@ Commands realCommands(RunLoop& loop) {
           },
       .scan =
           [&loop](const ScanRequest& request) {
-            runScan(loop, newDeviceBrowser(loop, false), request);
+            runScan(loop, newDeviceBrowser(loop, false, request.device), request);
           },
   };
 }

@@ -182,7 +182,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   Reader r(bytes);
   Message m;
   auto kind = r.number();
-  if (kind < 0 || kind > static_cast<std::int64_t>(Kind::closed)) return std::nullopt;
+  if (kind < 0 || kind > static_cast<std::int64_t>(lastKind)) return std::nullopt;
   m.kind = static_cast<Kind>(kind);
   m.device = r.text();
   m.probe = r.flag();

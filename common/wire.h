@@ -5,8 +5,9 @@
 // packet, so that a packet is never split or merged; a page file's descriptor rides along
 // with the message that hands it over.
 //
-// Every message names the SANE device it is about (empty for `browse`) and carries the same
-// fields; each kind reads only those it needs. The encoding is private to this file pair:
+// Every message names the SANE device it is about (for `browse`, the identifier of the one
+// scanner a scan looks for, or empty) and carries the same fields; each kind reads only those
+// it needs. The encoding is private to this file pair:
 // both ends are built together, so there is no versioning. A packet that does not decode is
 // a broken host.
 //
@@ -53,7 +54,9 @@ enum class Kind : std::uint8_t {
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
   closed,
+  reading,  // a page has started and its data comes: again at most four times a second
 };
+inline constexpr Kind lastKind = Kind::reading;
 
 // A device as SANE lists it, with the texts its record is made of. The host tells them all
 // from SANE's listing (host/identity.h); qev shows them as they come.

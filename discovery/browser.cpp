@@ -1,5 +1,7 @@
 #include "discovery/browser.h"
 
+#include "cli/event.h"
+
 namespace qev {
 
 Browser::Browser(std::unique_ptr<DeviceBrowser> browser, RunLoop& loop)
@@ -17,5 +19,14 @@ void Browser::didAdd(const std::shared_ptr<Device>& device) {
 }
 
 void Browser::didRemove(const std::shared_ptr<Device>&) {}
+
+void Browser::didFail(const Error& error) {
+  if (!failure) failure = error;
+  loop.endWait();
+}
+
+void Browser::failIfBroken() const {
+  if (failure) fail(Code::driverMissing, "The scanner's driver did not start: ", *failure);
+}
 
 }  // namespace qev

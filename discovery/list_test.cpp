@@ -116,6 +116,22 @@ TEST_F(List, ListsEveryScannerSeenInOrderOfArrivalForTheWholeWait) {
                                                {"flatbed", false}}));
 }
 
+// Without its driver host, `list` said `done` after the whole wait, as if there were no
+// scanner; now it ends at once (a run that waited for ever would never end).
+TEST_F(List, AServiceThatCannotLookForScannersEndsItAtOnce) {
+  auto service = std::make_unique<fake::Browser>(loop, std::vector<fake::Arrival>{});
+  service->failure = Error{"there is no qev-host.", Code::driverMissing};
+  auto status = qevtest::Capture::endOf(
+      [&] { list(loop, std::move(service), std::numeric_limits<double>::infinity()); });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(capture.events,
+            (std::vector<nlohmann::json>{{{"event", "error"},
+                                          {"code", "driver_missing"},
+                                          {"message",
+                                           "The scanner's driver did not start: there is no "
+                                           "qev-host."}}}));
+}
+
 TEST_F(List, NoWaitListsNothingYetAndEndsWithDone) {
   for (double wait : {0.0, -1.0}) {
     SCOPED_TRACE(wait);

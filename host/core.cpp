@@ -22,6 +22,10 @@ namespace qev {
 
 namespace {
 
+// How often, at most, qev is told that a page's data still comes: often enough for the
+// shortest limit qev's tests set on the wait for data, seldom enough to cost nothing.
+constexpr auto readingInterval = std::chrono::milliseconds(250);
+
 constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
 
 std::optional<FrameFormat> formatOf(SANE_Frame frame) {
@@ -303,6 +307,7 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
         if (n > 0) {
           used += static_cast<std::size_t>(n);
           empty = 0;
+          reading(false);
           continue;
         }
         // A read may return nothing while the scanner warms up or works (fujitsu and
@@ -329,7 +334,15 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
     if (p.last_frame) return SANE_STATUS_GOOD;
     status = sane_start(h);
     if (status != SANE_STATUS_GOOD) return status;
+    reading(true);
   }
+}
+
+void DeviceCore::reading(bool started) {
+  auto now = std::chrono::steady_clock::now();
+  if (!started && now - lastReading < readingInterval) return;
+  lastReading = now;
+  link.send(wire::Kind::reading, info.name);
 }
 
 bool DeviceCore::gone(SANE_Status status) {
@@ -391,6 +404,7 @@ void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
       batch.halt = Halt::start;
       return;
     }
+    reading(true);
     encoder.beginPage(std::move(file.fd), density);
     std::size_t bytes = 0;
     bool unknownHeight = false;

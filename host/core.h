@@ -6,6 +6,7 @@
 // thread (the one that reads the socket), to stop a scan that is blocked inside the backend.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -82,6 +83,9 @@ class DeviceCore final : public Core {
   // Whether `status` comes from a device that went away: asked only for statuses that an
   // unplugged device answers, and then the handle is closed (see `lost`).
   bool gone(SANE_Status status);
+  // Tells qev that a page has started (`started`) or that its data comes, at most every
+  // quarter of a second: qev's limits on the calls of a scan are measured from these.
+  void reading(bool started);
   bool lost();
   void complete(const std::optional<Error>& error);
 
@@ -95,7 +99,8 @@ class DeviceCore final : public Core {
   SANE_Handle handle = nullptr;
   std::unique_ptr<SaneOptions> options;
   std::optional<Sources> sources;
-  bool cancelled = false;  // the cancellation has been answered
+  bool cancelled = false;                             // the cancellation has been answered
+  std::chrono::steady_clock::time_point lastReading;  // when qev was last told of data
 };
 
 }  // namespace qev

@@ -1,11 +1,15 @@
 #include "host/listing.h"
 
+#include <cstdlib>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "common/wire.h"
+#include "host/dll_config.h"
 #include "host/habits.h"
-#include "host/link.h"
+#include "host/identity.h"
 #include "host/options.h"
-#include "host/worker.h"
 
 namespace qev {
 
@@ -30,22 +34,28 @@ std::vector<UnitType> probeUnits(const wire::DeviceInfo& info) {
 
 }  // namespace
 
-void Listing::poll() {
-  // Probing for devices can disturb a scanner in use.
-  if (worker.openSessions > 0) return;
+int listBackend(int socket, const OneBackend& config, bool probe) {
+  // dll reads its own files in sane_init: then the folder is of no more use.
+  ::setenv("SANE_CONFIG_DIR", configBefore(config.folder(), configValue()).c_str(), 1);
+  SANE_Int version = 0;
+  const bool initialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
+  config.remove();
+  if (!initialised) return 1;
   const SANE_Device** list = nullptr;
-  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return;
+  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || list == nullptr) return 1;
   // Copied first: the list is SANE's, and opening a device may change it.
   std::vector<wire::DeviceInfo> now;
+  std::set<std::string> seen;
   for (; *list != nullptr; ++list) {
     const SANE_Device& d = **list;
-    if (d.name == nullptr) continue;
+    if (d.name == nullptr || !seen.insert(d.name).second) continue;
     now.push_back(
         {.name = d.name, .vendor = text(d.vendor), .model = text(d.model), .type = text(d.type)});
   }
   // Stable identities, where they can be derived. Two devices that would share one (twin
-  // units without serial numbers) keep their SANE names instead: a stored identifier must
-  // never open the wrong one of them.
+  // units without serial numbers, which one backend lists) keep their SANE names instead: a
+  // stored identifier must never open the wrong one of them.
+  Identities identities("/sys");
   std::vector<Listed> listed;
   for (auto& info : now) {
     info.uuid = identities.uuid(info.name);
@@ -56,26 +66,19 @@ void Listing::poll() {
   for (auto& info : now) {
     if (info.uuid && choose(listed, *info.uuid).match == Match::several) info.uuid.reset();
   }
-  std::set<std::string> seen;
-  std::vector<wire::DeviceInfo> fresh;
   for (auto& info : now) {
-    if (!seen.insert(info.name).second || known.count(info.name) > 0) continue;
     // Every device is told at once with the units its type suggests, so that nobody waits
     // for the probes; a probe corrects them afterwards.
     info.units = unitTypes(std::nullopt, info.type);
-    link.send({.kind = wire::Kind::added, .device = info.name, .info = info});
-    fresh.push_back(std::move(info));
+    wire::send(socket, {.kind = wire::Kind::added, .device = info.name, .info = info});
   }
-  for (const auto& name : known) {
-    if (seen.count(name) == 0) link.send(wire::Kind::removed, name);
-  }
-  known = std::move(seen);
-  if (!probe) return;
-  for (auto& info : fresh) {
+  if (!probe) return 0;
+  for (auto& info : now) {
     if (!probeSafe(info.name)) continue;
     info.units = probeUnits(info);
-    link.send({.kind = wire::Kind::units, .device = info.name, .info = info});
+    wire::send(socket, {.kind = wire::Kind::units, .device = info.name, .info = info});
   }
+  return 0;
 }
 
 }  // namespace qev

@@ -16,6 +16,7 @@
 
 #include "common/descriptor.h"
 #include "host/link.h"
+#include "host/lister.h"
 #include "host/router.h"
 #include "host/status.h"
 #include "host/worker.h"
@@ -55,6 +56,8 @@ int number(std::string_view text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The host also runs as its own lister (host/lister.h).
+  if (argc > 1 && argv[1] == qev::listerMode) return qev::listerMain(argc, argv);
   if (argc != 3) return 2;
   const qev::Descriptor socket(number(argv[1]));
   const int parent = number(argv[2]);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -59,6 +60,17 @@ class FakeCore : public Core {
  private:
   Link& link;
   Scan scanning;
+};
+
+// A browsing that records when it is held back.
+class FakeBrowsing : public Browsing {
+ public:
+  explicit FakeBrowsing(std::vector<std::string>& held) : held(held) {}
+  void pause() override { held.push_back("pause"); }
+  void resume() override { held.push_back("resume"); }
+
+ private:
+  std::vector<std::string>& held;
 };
 
 // SANE with no backend, for the worker to start and end.
@@ -129,24 +141,24 @@ class RouterTest : public ::testing::Test {
   std::map<std::string, Scan> scans;
   std::map<std::string, std::shared_ptr<FakeCore>> cores;
   int made = 0;
-  std::vector<bool> listings;  // the probe of each listing made
-  std::promise<void> polled;   // the first poll
-  int polls = 0;
-  Router router{link, worker,
-                Router::Makers{.core = [this](wire::DeviceInfo info) -> std::shared_ptr<Core> {
-                                 ++made;
-                                 auto scanning =
-                                     scans.contains(info.name) ? scans[info.name] : Scan::records;
-                                 auto core = std::make_shared<FakeCore>(info, link, scanning);
-                                 cores[info.name] = core;
-                                 return core;
-                               },
-                               .listing = [this](bool probe) -> std::function<void()> {
-                                 listings.push_back(probe);
-                                 return [this] {
-                                   if (polls++ == 0) polled.set_value();
-                                 };
-                               }}};
+  // The probe and the scanner wanted of each browsing made, and the pauses and resumes of
+  // the browsing (on the thread that reads qev's messages).
+  std::vector<std::string> listings;
+  std::vector<std::string> held;
+  Router router{
+      link, worker,
+      Router::Makers{
+          .core = [this](wire::DeviceInfo info) -> std::shared_ptr<Core> {
+            ++made;
+            auto scanning = scans.contains(info.name) ? scans[info.name] : Scan::records;
+            auto core = std::make_shared<FakeCore>(info, link, scanning);
+            cores[info.name] = core;
+            return core;
+          },
+          .listing = [this](bool probe, const std::string& wanted) -> std::unique_ptr<Browsing> {
+            listings.push_back((probe ? "probe " : "") + wanted);
+            return std::make_unique<FakeBrowsing>(held);
+          }}};
   std::thread routing{[this] { router.run(); }};
 };
 
@@ -223,12 +235,23 @@ TEST_F(RouterTest, AScanThatRunsOutOfMemoryEndsAsSuch) {
   EXPECT_EQ(core("a").queued, (std::vector<std::string>{"open", "scan 0", "outOfMemory"}));
 }
 
-TEST_F(RouterTest, BrowseStartsTheListingOnce) {
-  send({.kind = wire::Kind::browse, .probe = true});
+TEST_F(RouterTest, BrowseStartsTheBrowsingOnce) {
+  send({.kind = wire::Kind::browse, .device = "test:0", .probe = true});
   send({.kind = wire::Kind::browse, .probe = false});
-  polled.get_future().wait();
   finish();
-  EXPECT_EQ(listings, (std::vector<bool>{true}));
+  EXPECT_EQ(listings, (std::vector<std::string>{"probe test:0"}));
+}
+
+TEST_F(RouterTest, TheBrowsingIsHeldBackWhileASessionIsOpen) {
+  send({.kind = wire::Kind::open, .device = "a"});  // before any browsing: nothing to hold
+  send({.kind = wire::Kind::close, .device = "a"});
+  send({.kind = wire::Kind::browse});
+  send({.kind = wire::Kind::open, .device = "a"});
+  send({.kind = wire::Kind::select, .device = "a"});
+  send({.kind = wire::Kind::close, .device = "a"});
+  send({.kind = wire::Kind::close, .device = "never opened"});
+  finish();
+  EXPECT_EQ(held, (std::vector<std::string>{"pause", "resume"}));
 }
 
 }  // namespace

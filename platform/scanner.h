@@ -111,6 +111,9 @@ class BrowserDelegate {
   virtual ~BrowserDelegate() = default;
   virtual void didAdd(const std::shared_ptr<Device>& device) = 0;
   virtual void didRemove(const std::shared_ptr<Device>& device) = 0;
+  // The service cannot look for scanners at all (what it needs is missing or would not
+  // start): no scanner will come. `error` says what failed and where.
+  virtual void didFail(const Error& /*error*/) {}
 };
 
 class DeviceBrowser {
@@ -127,8 +130,10 @@ class DeviceBrowser {
 
 // The platform's scanner service, posting its callbacks to `loop`. With `probe`, the service
 // may open devices briefly to learn their units (for a listing); without, it opens only the
-// device a session asks for.
-std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
+// device a session asks for. With `wanted`, the identifier of the one scanner a caller looks
+// for, the service may look only where a scanner of that identifier can be.
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe,
+                                                const std::string& wanted = {});
 
 // At the end of qev: lets whatever the service runs beside qev end as it ends by itself, and
 // waits a moment for it, so that its own end (a sanitizer build's leak check) runs before

@@ -40,6 +40,9 @@ VALID = [
     '{"event":"error","code":"driver_stopped","message":"The scan stopped: The scanner\'s driver stopped unexpectedly (Aborted)."}'.encode(),
     '{"event":"error","code":"driver_stopped","message":"The scanner did not open: The scanner\'s driver is not running."}'.encode(),
     rb'{"event":"error","code":"write_failed","message":"Could not write a test page: Permission denied"}',
+    rb'{"event":"error","code":"not_answering","message":"The scan stopped: The scanner stopped answering."}',
+    '{"event":"error","code":"driver_missing","message":"The scanner\'s driver did not start: there is no executable qev-host at \\/opt\\/qev\\/bin\\/qev-host or \\/opt\\/qev\\/libexec\\/qev\\/qev-host."}'.encode(),
+    '{"event":"error","code":"driver_missing","message":"The scanner\'s driver did not start: \\/opt\\/qev\\/bin\\/qev-host ended at once (exit status 127)."}'.encode(),
     '{"event":"opened","name":"Caf\u00e9 \u2603"}'.encode("utf-8"),
 ]
 
@@ -69,6 +72,8 @@ INVALID = [
     (rb'{"event":"error","code":"io_error","message":"The scanner did not open: Error during device I/O"}', "a scan's code on an open's message"),
     (rb'{"event":"error","code":"disk_full","message":"The scan stopped: Permission denied"}', "a full disk that is none"),
     (rb'{"event":"error","code":"cancelled","message":"The scan stopped: Document feeder jammed"}', "a cancel that is none"),
+    (rb'{"event":"error","code":"not_answering","message":"The scan stopped: Error during device I/O"}', "a limit that is none"),
+    ('{"event":"error","code":"driver_missing","message":"The scan stopped: The scanner\'s driver stopped unexpectedly (Killed)."}'.encode(), "a driver that did start"),
     (rb'{"event":"progress","n":1}', "unknown kind"),
     (rb'{"n":1}', "no event member"),
     (rb'{"event":"done","event":"done"}', "a member twice"),

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <vector>
 
@@ -47,42 +48,53 @@ bool executable(const std::string& path) { return ::access(path.c_str(), X_OK) =
 
 }  // namespace
 
-std::string hostPath() {
+std::vector<std::string> hostPlaces() {
   std::vector<char> buffer(PATH_MAX + 1);
   ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (n <= 0) return {};
-  std::string self(buffer.data(), static_cast<std::size_t>(n));
-  std::string dir = self.substr(0, self.rfind('/'));
-  for (std::string candidate : {dir + "/qev-host", dir + "/../libexec/qev/qev-host"}) {
-    if (executable(candidate)) return candidate;
-  }
-  return {};
+  // The link is the executable's real path: its folder's parent is the one ".." names.
+  std::filesystem::path self(std::string(buffer.data(), static_cast<std::size_t>(n)));
+  std::filesystem::path dir = self.parent_path();
+  return {dir / "qev-host", dir.parent_path() / "libexec" / "qev" / "qev-host"};
 }
 
-std::string endDescription(int status) {
-  std::string how;
+std::string endHow(int status) {
   if (WIFSIGNALED(status)) {
     const char* name = ::strsignal(WTERMSIG(status));
-    how = name != nullptr ? name : "signal " + std::to_string(WTERMSIG(status));
-  } else if (WIFEXITED(status)) {
-    how = "exit status " + std::to_string(WEXITSTATUS(status));
-  } else {
-    how = "status " + std::to_string(status);
+    return name != nullptr ? name : "signal " + std::to_string(WTERMSIG(status));
   }
-  return stopped(how);
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  return "status " + std::to_string(status);
 }
+
+std::string endDescription(int status) { return stopped(endHow(status)); }
 
 std::string brokenDescription(const std::string& reason) { return stopped(reason); }
 
+void HostProcess::failed(const std::string& description) {
+  ended = true;
+  Error why{description, Code::driverMissing};
+  loop.post([gone = handlers.gone, why] { gone(why); });
+}
+
 HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
     : loop(loop), handlers(std::move(handlers)) {
-  std::string path = hostPath();
+  auto places = hostPlaces();
+  for (const auto& place : places) {
+    if (executable(place)) {
+      path = place;
+      break;
+    }
+  }
+  if (path.empty()) {
+    std::string where = places.empty() ? "beside qev" : places.front();
+    for (std::size_t i = 1; i < places.size(); ++i) where += " or " + places[i];
+    failed("there is no executable qev-host at " + where + ".");
+    return;
+  }
   int pair[2];
-  if (path.empty() || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
-    std::string why = path.empty() ? "The scanner's driver host (qev-host) is not installed."
-                                   : systemError(errno).description;
-    ended = true;
-    loop.post([gone = this->handlers.gone, why] { gone(why); });
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    failed(path + ": " + systemError(errno).description);
     return;
   }
   Descriptor ours(pair[0]), theirs(pair[1]);
@@ -122,8 +134,7 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
       ::waitpid(pid, nullptr, 0);
     }
     pid = -1;
-    ended = true;
-    loop.post([gone = this->handlers.gone, why] { gone(why); });
+    failed(path + ": " + why);
     return;
   }
   wakeReader = Descriptor(wake[0]);
@@ -213,12 +224,18 @@ bool HostProcess::believable(const wire::Received& received) {
     case wire::Kind::scanned:
     case wire::Kind::completed:
     case wire::Kind::lost:
+    case wire::Kind::reading:
       return true;
     default:  // what qev sends
       break;
   }
   broke("a message out of turn");
   return false;
+}
+
+void HostProcess::wake() {
+  char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeWriter.get(), &b, 1);
 }
 
 void HostProcess::killAfter(Clock::duration grace) {
@@ -228,8 +245,7 @@ void HostProcess::killAfter(Clock::duration grace) {
     if (at >= killAt) return;
     killAt = at;
   }
-  char b = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeWriter.get(), &b, 1);
+  wake();
 }
 
 void HostProcess::spare() {
@@ -237,8 +253,23 @@ void HostProcess::spare() {
     std::lock_guard lock(mutex);
     killAt = Clock::time_point::max();
   }
-  char b = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeWriter.get(), &b, 1);
+  wake();
+}
+
+void HostProcess::expect(Clock::duration limit) {
+  {
+    std::lock_guard lock(mutex);
+    answerBy = Clock::now() + limit;
+  }
+  wake();
+}
+
+void HostProcess::answered() {
+  {
+    std::lock_guard lock(mutex);
+    answerBy = Clock::time_point::max();
+  }
+  wake();
 }
 
 int HostProcess::closedSoFar() {
@@ -262,8 +293,9 @@ void HostProcess::read() {
     int timeout = -1;
     {
       std::lock_guard lock(mutex);
-      if (killAt != Clock::time_point::max()) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(killAt - Clock::now()).count();
+      auto due = std::min(killAt, answerBy);
+      if (due != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
         timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(left, INT_MAX)));
       }
     }
@@ -271,9 +303,16 @@ void HostProcess::read() {
     int ready = ::poll(p, 2, timeout);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) {
-      kill();  // the grace has run out; the end of the stream follows
-      std::lock_guard lock(mutex);
-      killAt = Clock::time_point::max();
+      {
+        // A grace or a limit has run out (a limit may have moved meanwhile); the end of the
+        // stream follows the kill.
+        std::lock_guard lock(mutex);
+        auto now = Clock::now();
+        if (killAt > now && answerBy > now) continue;
+        overdue = overdue || (answerBy <= now && killAt > now);
+        killAt = answerBy = Clock::time_point::max();
+      }
+      kill();
       continue;
     }
     if (p[1].revents != 0) {
@@ -305,13 +344,24 @@ void HostProcess::read() {
   siginfo_t info{};
   while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
-  std::string why;
+  Error why;
   {
     std::lock_guard lock(mutex);
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     ended = true;
-    why = brokenReason.empty() ? endDescription(status) : brokenDescription(brokenReason);
+    if (!saneTexts) {
+      // It never said that it runs: a broken installation, not a backend.
+      why = {
+          path + " ended at once (" + (brokenReason.empty() ? endHow(status) : brokenReason) + ").",
+          Code::driverMissing};
+    } else if (!brokenReason.empty()) {
+      why = {brokenDescription(brokenReason), Code::driverStopped};
+    } else if (overdue) {
+      why = {notAnsweringText, Code::notAnswering};
+    } else {
+      why = {endDescription(status), Code::driverStopped};
+    }
     changed.notify_all();
   }
   loop.post([gone = handlers.gone, why] { gone(why); });

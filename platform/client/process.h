@@ -15,7 +15,10 @@
 // comes with a descriptor, a `closed` nobody asked for, a second `ready`, or more messages
 // than the loop has taken in (a flood) make it a broken host, which is killed. So does
 // whatever the receiver of the messages finds out of turn (`broke`). A broken host ends like
-// one that died, with the reason in the description that `gone` receives.
+// one that died, with the reason in the error that `gone` receives.
+//
+// Nor is it waited for without end: while it owes an answer (`expect`) it is given a limit,
+// and at the limit it is killed and its end reported as a scanner that stopped answering.
 
 #include <sys/types.h>
 
@@ -28,8 +31,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/descriptor.h"
+#include "common/error.h"
 #include "common/wire.h"
 
 namespace qev {
@@ -41,10 +46,12 @@ class HostProcess {
   using Clock = std::chrono::steady_clock;
 
   // Called on the loop's thread: each message in order, then once the end of the host with
-  // a description of how it ended.
+  // the error that says how it ended. A host that did not start (it is missing, cannot be
+  // run, or ended before its `ready`) ends with the code `driverMissing`, one that was killed
+  // at a limit with `notAnswering`, any other with `driverStopped`.
   struct Handlers {
     std::function<void(wire::Received&)> message;
-    std::function<void(const std::string& why)> gone;
+    std::function<void(const Error& why)> gone;
   };
 
   // Starts the host. When it cannot be started, `gone` follows at once.
@@ -62,6 +69,12 @@ class HostProcess {
   void killAfter(Clock::duration grace);
   // The host answered in time: no kill is due any more.
   void spare();
+
+  // The host owes an answer within `limit` from now (replacing any limit before): if none
+  // comes (`answered`, or another `expect`), it is killed as not answering. Any thread.
+  void expect(Clock::duration limit);
+  // It owes none any more.
+  void answered();
 
   // The host sent what it must not: it is killed now, and its end is described with
   // `reason` (the first one given). Any thread.
@@ -90,14 +103,20 @@ class HostProcess {
   // Checks a message the host sent before it is posted: whether it may come at all, now.
   bool believable(const wire::Received& received);
   void kill();
+  void wake();
+  // Ends a host that could not start: `gone` follows on the loop.
+  void failed(const std::string& description);
 
   RunLoop& loop;
   Handlers handlers;
+  std::string path;  // the host's program
   Descriptor socket;
   pid_t pid = -1;
   std::mutex mutex;
   std::condition_variable changed;
   Clock::time_point killAt = Clock::time_point::max();
+  Clock::time_point answerBy = Clock::time_point::max();
+  bool overdue = false;  // killed at a limit
   int closedCount = 0;
   std::optional<wire::Texts> saneTexts;
   std::atomic<int> closesAsked{0};
@@ -107,7 +126,7 @@ class HostProcess {
   bool ended = false;        // also when it never started
   bool killed = false;       // qev sent it SIGKILL
   int status = 0;            // as `waitpid` gave it, once `ended`
-  // A pipe that wakes the reader when `killAt` changes.
+  // A pipe that wakes the reader when `killAt` or `answerBy` changes.
   Descriptor wakeReader, wakeWriter;
   std::thread reader;
 };
@@ -116,13 +135,18 @@ class HostProcess {
 // False when one of them ended with a status other than 0.
 bool endHosts(HostProcess::Clock::duration limit);
 
-// Where `qev-host` lies: beside the running executable (a build folder) or in
-// ../libexec/qev/ from it (an installation). Empty when it is in neither place.
-std::string hostPath();
+// Where qev looks for `qev-host`, in order: beside the running executable (a build folder),
+// then in libexec/qev/ beside the folder it lies in (an installation). Empty when the running
+// executable cannot be found.
+std::vector<std::string> hostPlaces();
 
-// How a child process ended, for "The scan stopped: …".
+// How a child process ended ("Segmentation fault", "exit status 3").
+std::string endHow(int status);
+// The same for "The scan stopped: …".
 std::string endDescription(int status);
 // The same for a host that was killed because it broke the rules: `reason` says how.
 std::string brokenDescription(const std::string& reason);
+// The description of a scanner that stopped answering.
+inline constexpr const char* notAnsweringText = "The scanner stopped answering.";
 
 }  // namespace qev

@@ -3,8 +3,11 @@
 // host writes into, and what becomes of a session when the host dies.
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <string_view>
 
 #include "common/utf8.h"
 #include "platform/client/page_check.h"
@@ -29,6 +32,38 @@ Error notRunning() { return Error{"The scanner's driver is not running.", Code::
 // How long qev's end waits for its host to end by itself. A host ends as soon as it reads the
 // end of its socket; only one that checks itself at its end (under valgrind) takes a while.
 constexpr auto endLimit = std::chrono::seconds(5);
+// How long the host may take over each request of a session before the scanner counts as no
+// longer answering: generous, from what real backends take. An open may wait for the scanner
+// to wake up (hp5590: up to 90 s; avision: 10 s; airscan: 20 s); setting options is quick,
+// also over a network. A page's start may warm the lamp up and calibrate (epson2: up to 70 s;
+// genesys: 65 s and more; avision: 90 s) or fetch the whole page (escl), and a sheet-fed
+// scanner may wait a minute for a sheet (genesys); a read may wait for a whole page (epsonds)
+// or a slow network. Reads that keep returning nothing are the host's to judge (habits.h:
+// two minutes), so the wait for data is longer than that.
+struct Limits {
+  std::chrono::milliseconds open{std::chrono::seconds(120)};
+  std::chrono::milliseconds settings{std::chrono::seconds(60)};  // selecting, setting options
+  std::chrono::milliseconds start{std::chrono::seconds(180)};    // a page, up to its first data
+  std::chrono::milliseconds data{std::chrono::seconds(180)};     // between data and the next
+};
+
+// The limits, which qev's own tests shorten (all to one number of milliseconds) through
+// QEV_TEST_LIMITS_MS, so that a backend that hangs ends a test quickly. For the tests only:
+// it is no option of qev's, and no one else sets it.
+const Limits& limits() {
+  static const Limits chosen = [] {
+    Limits all;
+    const char* test = std::getenv("QEV_TEST_LIMITS_MS");
+    std::string_view text = test != nullptr ? test : "";
+    int ms = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error == std::errc() && end == text.data() + text.size() && ms > 0) {
+      all.open = all.settings = all.start = all.data = std::chrono::milliseconds(ms);
+    }
+    return all;
+  }();
+  return chosen;
+}
 
 class Service;
 
@@ -91,7 +126,7 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
 
   // On the loop's thread. False when the message does not fit the session's stage.
   [[nodiscard]] bool handle(const wire::Message& message);
-  void hostGone(const std::string& why);
+  void hostGone(const Error& why);
 
   wire::DeviceInfo info;
   bool present = true;  // listed, not reported gone
@@ -102,6 +137,9 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   Error cancelledError() const;
   Error invalidError() const;
   void send(wire::Message message, int fd = -1);
+  // The host owes an answer within `limit` / none.
+  void expect(std::chrono::milliseconds limit);
+  void answered();
   void later(std::optional<Error> error);
   void complete(const std::optional<Error>& error);
   void giveFile();
@@ -131,22 +169,20 @@ class Service : public std::enable_shared_from_this<Service> {
   // More scanners than this from one host are a flood, not a listing.
   static constexpr std::size_t maxDevices = 512;
 
-  Service(RunLoop& loop, bool probe) : loop(loop), probe(probe) {}
+  Service(RunLoop& loop, bool probe, std::string wanted)
+      : loop(loop), probe(probe), wanted(std::move(wanted)) {}
 
   void start() {
     std::weak_ptr<Service> self = weak_from_this();
+    auto message = [self](wire::Received& r) {
+      if (auto s = self.lock()) s->handle(r);
+    };
+    auto gone = [self](const Error& why) {
+      if (auto s = self.lock()) s->gone(why);
+    };
     host = std::make_unique<HostProcess>(loop,
-                                         HostProcess::Handlers{.message =
-                                                                   [self](wire::Received& r) {
-                                                                     if (auto s = self.lock())
-                                                                       s->handle(r);
-                                                                   },
-                                                               .gone =
-                                                                   [self](const std::string& why) {
-                                                                     if (auto s = self.lock())
-                                                                       s->gone(why);
-                                                                   }});
-    host->send({.kind = wire::Kind::browse, .probe = probe});
+                                         HostProcess::Handlers{.message = message, .gone = gone});
+    host->send({.kind = wire::Kind::browse, .device = wanted, .probe = probe});
   }
 
   void handle(wire::Received& r) {
@@ -215,8 +251,10 @@ class Service : public std::enable_shared_from_this<Service> {
     if (host) host->broke(reason);
   }
 
-  void gone(const std::string& why) {
+  void gone(const Error& why) {
     dead = true;
+    // A host that never ran finds no scanner: the browser fails.
+    if (why.code == Code::driverMissing && delegate) delegate->didFail(why);
     // Copied: a device's delegate may end the run, or add to the map.
     auto all = devices;
     for (auto& [name, device] : all) device->hostGone(why);
@@ -224,6 +262,7 @@ class Service : public std::enable_shared_from_this<Service> {
 
   RunLoop& loop;
   const bool probe;
+  const std::string wanted;  // the identifier of the scanner a scan looks for, or empty
   std::unique_ptr<HostProcess> host;
   bool dead = false;
   BrowserDelegate* delegate = nullptr;
@@ -252,6 +291,14 @@ void HostDevice::send(wire::Message message, int fd) {
   if (auto s = live()) s->host->send(message, fd);
 }
 
+void HostDevice::expect(std::chrono::milliseconds limit) {
+  if (auto s = live()) s->host->expect(limit);
+}
+
+void HostDevice::answered() {
+  if (auto s = live()) s->host->answered();
+}
+
 // Completes the session on the loop, as an answer would.
 void HostDevice::later(std::optional<Error> error) {
   loop.post([self = shared_from_this(), error] { self->complete(error); });
@@ -265,12 +312,14 @@ void HostDevice::requestOpenSession() {
   }
   stage = Stage::opening;
   send({.kind = wire::Kind::open, .info = info});
+  expect(limits().open);
 }
 
 void HostDevice::requestSelectUnit(UnitType type) {
   if (stage != Stage::open) return later(invalidError());
   stage = Stage::selecting;
   send({.kind = wire::Kind::select, .unit = type});
+  expect(limits().settings);
 }
 
 void HostDevice::requestScan() {
@@ -280,11 +329,14 @@ void HostDevice::requestScan() {
   nextFile = 1;
   stage = Stage::scanning;
   send({.kind = wire::Kind::scan, .job = job});
+  // The options are set before the first page file is asked for.
+  expect(limits().settings);
 }
 
 void HostDevice::requestCloseSession() {
   stage = Stage::idle;
   pending.reset();
+  answered();
   auto s = live();
   if (!s) return;
   int before = s->host->closedSoFar();
@@ -304,6 +356,7 @@ void HostDevice::requestCancel() {
 
 void HostDevice::complete(const std::optional<Error>& error) {
   stage = Stage::idle;
+  answered();
   if (auto s = live(); s && cancelled) s->host->spare();  // the cancel was answered
   cancelled = false;
   pending.reset();
@@ -354,6 +407,7 @@ bool HostDevice::handle(const wire::Message& m) {
   switch (m.kind) {
     case wire::Kind::opened:
       if (stage != Stage::opening) return false;
+      answered();
       stage = m.error ? Stage::idle : Stage::open;
       if (!m.error) info.units = m.info.units;
       // A session stopped while it opened only waits for its completion.
@@ -361,6 +415,7 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     case wire::Kind::selected: {
       if (stage != Stage::selecting) return false;
+      answered();
       stage = Stage::open;
       auto& slot = units[m.unitInfo.type];
       if (!slot) slot = std::make_unique<HostUnit>();
@@ -371,16 +426,25 @@ bool HostDevice::handle(const wire::Message& m) {
     }
     case wire::Kind::needFile:
       if (stage != Stage::scanning) return false;
-      // The page before was reported, or it was given up: then its file goes.
+      // The page before was reported, or it was given up: then its file goes. The next page
+      // starts once the host has its file.
       pending.reset();
+      expect(limits().start);
       if (cancelled) {
         send({.kind = wire::Kind::noFile, .error = cancelledError()});
       } else {
         giveFile();
       }
       return true;
+    case wire::Kind::reading:
+      // The page has started and its data comes.
+      if (stage != Stage::scanning) return false;
+      expect(limits().data);
+      return true;
     case wire::Kind::scanned:
-      return stage == Stage::scanning && takePage();
+      if (stage != Stage::scanning) return false;
+      expect(limits().data);  // the next page is asked for, or the scan completes
+      return takePage();
     case wire::Kind::completed:
       // A cancel is answered with a completion whatever the stage.
       if (stage != Stage::scanning && !cancelled) return false;
@@ -388,6 +452,7 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     case wire::Kind::lost:
       if (stage == Stage::idle) return false;
+      answered();
       stage = Stage::idle;
       pending.reset();
       if (delegate) delegate->didRemove(*this);
@@ -397,15 +462,16 @@ bool HostDevice::handle(const wire::Message& m) {
   }
 }
 
-void HostDevice::hostGone(const std::string& why) {
+void HostDevice::hostGone(const Error& why) {
   pending.reset();  // nothing incomplete is left behind; the pages reported stay
   if (stage == Stage::idle && !cancelled) return;
-  complete(cancelled ? cancelledError() : Error{why, Code::driverStopped});
+  complete(cancelled ? cancelledError() : why);
 }
 
 class HostBrowser final : public DeviceBrowser {
  public:
-  HostBrowser(RunLoop& loop, bool probe) : service(std::make_shared<Service>(loop, probe)) {}
+  HostBrowser(RunLoop& loop, bool probe, const std::string& wanted)
+      : service(std::make_shared<Service>(loop, probe, wanted)) {}
 
   void setDelegate(BrowserDelegate* delegate) override { service->delegate = delegate; }
   void setBrowsedDeviceTypes(unsigned mask) override { this->mask = mask; }
@@ -427,8 +493,9 @@ class HostBrowser final : public DeviceBrowser {
 
 }  // namespace
 
-std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
-  return std::make_unique<HostBrowser>(loop, probe);
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe,
+                                                const std::string& wanted) {
+  return std::make_unique<HostBrowser>(loop, probe, wanted);
 }
 
 bool endScannerService() { return endHosts(endLimit); }
