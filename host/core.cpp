@@ -1,5 +1,6 @@
 // A SANE device in the driver host: opening, selecting a source, scanning a batch of pages
-// and closing. Every function here runs on the worker thread, but `interrupt`.
+// and closing. Every function here runs on the worker thread, but `cancelNow` and
+// `stopSilently`.
 
 #include "host/core.h"
 
@@ -20,6 +21,10 @@
 namespace qev {
 
 namespace {
+
+// How often, at most, qev is told that a page's data still comes: often enough for the
+// shortest limit qev's tests set on the wait for data, seldom enough to cost nothing.
+constexpr auto readingInterval = std::chrono::milliseconds(250);
 
 constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
 
@@ -164,16 +169,16 @@ DeviceCore::DeviceCore(wire::DeviceInfo info, Link& link, SaneWorker& worker)
 
 DeviceCore::~DeviceCore() { shut(); }
 
-void DeviceCore::interrupt() {
+void DeviceCore::cancelNow() {
   cancelling = true;
-  link.interrupt();
+  link.endFileWaits();
   std::lock_guard lock(guard);
   if (handle != nullptr) sane_cancel(handle);
 }
 
 void DeviceCore::stopSilently() {
   closing = true;
-  link.interrupt();
+  link.endFileWaits();
 }
 
 void DeviceCore::open() {
@@ -181,7 +186,7 @@ void DeviceCore::open() {
   cancelling = false;
   cancelled = false;
   closing = false;
-  link.resume();
+  link.resumeFileWaits();
   wire::Message answer{.kind = wire::Kind::opened, .device = info.name};
   if (handle == nullptr) {
     SANE_Handle h = nullptr;
@@ -330,6 +335,7 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
           empty = 0;
           // Counted from what the loop keeps anyway: the page's bytes so far.
           if (meter) meter->reached(bytes + used);
+          reading(false);
           continue;
         }
         // A read may return nothing while the scanner warms up or works (fujitsu and
@@ -356,7 +362,15 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
     if (p.last_frame) return SANE_STATUS_GOOD;
     status = sane_start(h);
     if (status != SANE_STATUS_GOOD) return status;
+    reading(true);
   }
+}
+
+void DeviceCore::reading(bool started) {
+  auto now = std::chrono::steady_clock::now();
+  if (!started && now - lastReading < readingInterval) return;
+  lastReading = now;
+  link.send(wire::Kind::reading, info.name);
 }
 
 bool DeviceCore::gone(SANE_Status status) {
@@ -425,6 +439,7 @@ void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
       batch.halt = Halt::start;
       return;
     }
+    reading(true);
     encoder.beginPage(std::move(file.fd), density);
     if (meter) meter->beginPage(batch.pages + 1);
     std::size_t bytes = 0;

@@ -58,28 +58,28 @@ PageEncoder::PageEncoder(Delivered delivered)
 
 PageEncoder::~PageEncoder() {
   finish();
-  send(Message{Kind::stop});
+  send(Step{StepKind::stop});
   thread.join();
 }
 
-void PageEncoder::send(Message message) {
+void PageEncoder::send(Step step) {
   {
     std::lock_guard lock(mutex);
-    if (message.kind == Kind::data) ++queued;
-    queue.push_back(std::move(message));
+    if (step.kind == StepKind::data) ++queued;
+    queue.push_back(std::move(step));
   }
   changed.notify_all();
 }
 
 void PageEncoder::beginPage(Descriptor file, int density) {
-  Message m{Kind::page};
+  Step m{StepKind::page};
   m.file = std::move(file);
   m.density = density;
   send(std::move(m));
 }
 
 void PageEncoder::beginFrame(const Frame& frame) {
-  Message m{Kind::frame};
+  Step m{StepKind::frame};
   m.frame = frame;
   send(std::move(m));
 }
@@ -94,15 +94,15 @@ std::vector<unsigned char> PageEncoder::buffer() {
 }
 
 void PageEncoder::push(std::vector<unsigned char> data, std::size_t size) {
-  Message m{Kind::data};
+  Step m{StepKind::data};
   m.data = std::move(data);
   m.size = size;
   send(std::move(m));
 }
 
-void PageEncoder::endFrame() { send(Message{Kind::frameEnd}); }
-void PageEncoder::endPage() { send(Message{Kind::pageEnd}); }
-void PageEncoder::abortPage() { send(Message{Kind::pageAbort}); }
+void PageEncoder::endFrame() { send(Step{StepKind::frameEnd}); }
+void PageEncoder::endPage() { send(Step{StepKind::pageEnd}); }
+void PageEncoder::abortPage() { send(Step{StepKind::pageAbort}); }
 
 std::optional<Error> PageEncoder::failure() {
   std::lock_guard lock(mutex);
@@ -117,24 +117,24 @@ std::optional<Error> PageEncoder::finish() {
 
 void PageEncoder::run() {
   for (;;) {
-    Message message{Kind::stop};
+    Step step{StepKind::stop};
     {
       std::unique_lock lock(mutex);
       changed.wait(lock, [this] { return !queue.empty(); });
-      message = std::move(queue.front());
+      step = std::move(queue.front());
       queue.pop_front();
       busy = true;
     }
-    if (message.kind == Kind::stop) {
+    if (step.kind == StepKind::stop) {
       dropPage();
       return;
     }
-    handle(message);
+    handle(step);
     {
       std::lock_guard lock(mutex);
-      if (message.kind == Kind::data) {
+      if (step.kind == StepKind::data) {
         --queued;
-        if (message.data.size() == bufferSize) spare.push_back(std::move(message.data));
+        if (step.data.size() == bufferSize) spare.push_back(std::move(step.data));
       }
       busy = false;
     }
@@ -160,35 +160,34 @@ void PageEncoder::dropPage() {
   page->broken = true;
 }
 
-void PageEncoder::handle(Message& message) {
-  switch (message.kind) {
-    case Kind::page:
+void PageEncoder::handle(Step& step) {
+  switch (step.kind) {
+    case StepKind::page:
       dropPage();
       page = std::make_unique<Page>();
-      page->file = std::move(message.file);
-      page->density = message.density;
+      page->file = std::move(step.file);
+      page->density = step.density;
       if (failure()) dropPage();  // no page is written after a failure
       break;
-    case Kind::frame:
-      if (page && !page->broken) startFrame(message.frame);
+    case StepKind::frame:
+      if (page && !page->broken) startFrame(step.frame);
       break;
-    case Kind::data:
-      if (page && !page->broken)
-        take(message.data.data(), std::min(message.size, message.data.size()));
+    case StepKind::data:
+      if (page && !page->broken) take(step.data.data(), std::min(step.size, step.data.size()));
       break;
-    case Kind::frameEnd:
+    case StepKind::frameEnd:
       if (page) page->filled = 0;  // an incomplete last line is dropped
       break;
-    case Kind::pageEnd:
+    case StepKind::pageEnd:
       if (page && !page->broken) completePage();
       dropPage();
       page.reset();
       break;
-    case Kind::pageAbort:
+    case StepKind::pageAbort:
       dropPage();
       page.reset();
       break;
-    case Kind::stop:
+    case StepKind::stop:
       break;
   }
 }

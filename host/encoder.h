@@ -70,10 +70,11 @@ class PageEncoder {
   std::optional<Error> finish();
 
  private:
-  enum class Kind { page, frame, data, frameEnd, pageEnd, pageAbort, stop };
-  struct Message {
-    explicit Message(Kind kind) : kind(kind) {}
-    Kind kind;
+  // What the reader hands the encoder's thread, in order: the steps of its pages.
+  enum class StepKind { page, frame, data, frameEnd, pageEnd, pageAbort, stop };
+  struct Step {
+    explicit Step(StepKind kind) : kind(kind) {}
+    StepKind kind;
     Descriptor file;
     int density = 0;
     Frame frame;
@@ -82,9 +83,9 @@ class PageEncoder {
   };
   struct Page;
 
-  void send(Message message);
+  void send(Step step);
   void run();
-  void handle(Message& message);
+  void handle(Step& step);
   void broke(Error error);
   void startFrame(const Frame& frame);
   void take(const unsigned char* data, std::size_t size);
@@ -96,10 +97,10 @@ class PageEncoder {
 
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<Message> queue;
+  std::deque<Step> queue;
   std::vector<std::vector<unsigned char>> spare;
   std::size_t queued = 0;  // data buffers waiting
-  bool busy = false;       // a message is being handled
+  bool busy = false;       // a step is being handled
   std::optional<Error> failed;
 
   // Encoder thread only.

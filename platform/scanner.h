@@ -68,8 +68,6 @@ class DeviceDelegate {
   virtual void didOpen(Device& device, const std::optional<Error>& error) = 0;
   // The scanner went away.
   virtual void didRemove(Device& device) = 0;
-  virtual void didClose(Device& /*device*/, const std::optional<Error>& /*error*/) {}
-  virtual void didBecomeReady(Device& /*device*/) {}
 
   // The unit asked for is selected, or why not.
   virtual void didSelect(Device& device, Unit& unit, const std::optional<Error>& error) = 0;
@@ -122,6 +120,9 @@ class BrowserDelegate {
   virtual ~BrowserDelegate() = default;
   virtual void didAdd(const std::shared_ptr<Device>& device) = 0;
   virtual void didRemove(const std::shared_ptr<Device>& device) = 0;
+  // The service cannot look for scanners at all (what it needs is missing or would not
+  // start): no scanner will come. `error` says what failed and where.
+  virtual void didFail(const Error& /*error*/) {}
 };
 
 class DeviceBrowser {
@@ -131,15 +132,21 @@ class DeviceBrowser {
   virtual void setBrowsedDeviceTypes(unsigned mask) = 0;
   // Devices come by callback from here on; browsing never stops.
   virtual void start() = 0;
+  // The service's error for a run that the user stopped before any session began: its
+  // description, and the code of a cancel.
+  virtual Error cancelledError() = 0;
 };
 
 // The platform's scanner service, posting its callbacks to `loop`. With `probe`, the service
 // may open devices briefly to learn their units (for a listing); without, it opens only the
-// device a session asks for.
-std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
+// device a session asks for. With `wanted`, the identifier of the one scanner a caller looks
+// for, the service may look only where a scanner of that identifier can be.
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe,
+                                                const std::string& wanted = {});
 
-// The service's error for a request that the user stopped: its description, and the code of a
-// cancel.
-Error cancelledError();
+// At the end of qev: lets whatever the service runs beside qev end as it ends by itself, and
+// waits a moment for it, so that its own end (a sanitizer build's leak check) runs before
+// the kernel ends it with qev. False when it ended with a failure of its own.
+bool endScannerService();
 
 }  // namespace qev

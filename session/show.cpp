@@ -100,8 +100,9 @@ void runShow(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, const std::s
   // A stop ends the run as it ends a scan: during the lookup at once, once the session exists
   // through the scanner, which is closed before the run ends with its cancellation error.
   Show* session = nullptr;
-  StopSignals stop(loop, [&session] {
-    if (session == nullptr) fail(Code::cancelled, "The scan stopped: ", cancelledError());
+  StopSignals stop(loop, [&session, &browser] {
+    if (session == nullptr)
+      fail(Code::cancelled, "The scan stopped: ", browser.browser->cancelledError());
     session->device->requestCancel();
   });
   Show show(lookup(loop, browser, id, times));

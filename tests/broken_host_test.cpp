@@ -39,6 +39,7 @@ TEST(BrokenHost, QevTakesOnlyWhatItAskedFor) {
       {"scanned-twice", 1, "a message out of turn", 1},
       {"opened-twice", 1, "a message out of turn", 0},
       {"completed-unasked", 1, "a message out of turn", 0},
+      {"ready-twice", 1, "a message out of turn", 0},
       {"descriptor", 1, "a descriptor it was not asked for", 0},
       {"truncated", 1, "a malformed message", 0},
       {"foreign-path", 1, "a malformed message", 0},

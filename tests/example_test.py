@@ -106,6 +106,27 @@ def main(argv):
         if status != 0 or texts != want:
             failures.append(f"show: status {status}, output {texts}")
         cases.append("show")
+        # A caller's own time limit: a scan slower than TIMEOUT is cancelled, and its final
+        # line still arrives. SANE's test scanner sends 64 bytes every 0.2 s here.
+        slow = os.path.join(folder, "slow")
+        os.mkdir(slow)
+        changes = {"read-delay": "true", "read-delay-duration": "200000", "read-limit": "true",
+                   "read-limit-size": "64"}
+        with open(source / "tests" / "sane" / "test" / "test.conf", encoding="utf-8") as f:
+            lines = [line.split(" ")[0] + " " + changes[line.split(" ")[0]] + "\n"
+                     if line.split(" ")[0] in changes else line for line in f]
+        with open(os.path.join(slow, "test.conf"), "w", encoding="utf-8") as f:
+            f.writelines(lines)
+        with open(os.path.join(slow, "dll.conf"), "w", encoding="utf-8") as f:
+            f.write("test\n")
+        status, lines, _ = run(example, qev, ["scan", "--device", "test:0", "--out", scans,
+                                              "--source", "flatbed", "--dpi", "50"],
+                               {"SANE_CONFIG_DIR": slow, "TIMEOUT": "1"})
+        texts = [text for _, text in lines]
+        want = ["scanning with Noname frontend-tester", "cancelled after 1 s", "exit status 1"]
+        if status != 1 or texts != want:
+            failures.append(f"timeout: status {status}, output {texts}")
+        cases.append("timeout")
 
     for failure in failures:
         print(failure)
