@@ -14,6 +14,7 @@
 #include "platform/signals.h"
 #include "platform/sleep.h"
 #include "session/run.h"
+#include "session/show.h"
 #include "simulator/simulate.h"
 
 namespace qev {
@@ -36,6 +37,10 @@ Commands realCommands(RunLoop& loop) {
       .scan =
           [&loop](const ScanRequest& request) {
             runScan(loop, newDeviceBrowser(loop, false, request.device), request);
+          },
+      .show =
+          [&loop](const std::string& device) {
+            runShow(loop, newDeviceBrowser(loop, false), device);
           },
   };
 }

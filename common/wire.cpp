@@ -152,6 +152,7 @@ std::vector<unsigned char> encode(const Message& m) {
   w.flag(m.job.area.has_value());
   Area area = m.job.area.value_or(Area{});
   for (double v : {area.x, area.y, area.width, area.height}) w.real(v);
+  w.flag(m.job.progress);
 
   w.text(m.info.name);
   w.text(m.info.vendor);
@@ -171,6 +172,9 @@ std::vector<unsigned char> encode(const Message& m) {
   w.real(m.unitInfo.physical.width);
   w.real(m.unitInfo.physical.height);
 
+  w.number(m.progress.page);
+  w.number(m.progress.lines);
+  w.number(m.progress.total);
   w.text(m.texts.cancelled);
   w.text(m.texts.invalid);
 
@@ -202,6 +206,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   area.width = r.real();
   area.height = r.real();
   if (hasArea) m.job.area = area;
+  m.job.progress = r.flag();
 
   m.info.name = r.text();
   m.info.vendor = r.text();
@@ -223,6 +228,9 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.unitInfo.physical.width = r.real();
   m.unitInfo.physical.height = r.real();
 
+  m.progress.page = r.number();
+  m.progress.lines = r.number();
+  m.progress.total = r.number();
   m.texts.cancelled = r.text();
   m.texts.invalid = r.text();
 

@@ -17,6 +17,10 @@
 // never after `noFile`, and for a file before it asks for the next one (`needFile`) and
 // before the scan's `completed` or `lost`. A page that is cut off (a stop, a failure) is
 // simply not reported.
+//
+// A scan whose job asks for it reports `progress` for each page it reads, the page counted
+// from 1 in the scan: only for a page whose file it holds, and never after that page's
+// `scanned`. The reports of one page follow the order of its lines read.
 
 #include <cstdint>
 #include <optional>
@@ -50,6 +54,7 @@ enum class Kind : std::uint8_t {
   opened,     // `error` or `info.units`
   selected,   // `unitInfo`, `error`
   needFile,   // a page is about to be read: answer `file` or `noFile`
+  progress,   // how far a page has come: `progress`, for a `job` that asked for it
   scanned,    // the page file handed over last is complete
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
@@ -96,6 +101,7 @@ struct ScanJob {
   int depth = bitDepth8;
   bool duplex = false;
   std::optional<Area> area;  // flatbeds; a feeder scans its whole range
+  bool progress = false;     // report `progress` while pages are read
 };
 
 struct Message {
@@ -106,6 +112,7 @@ struct Message {
   ScanJob job;
   DeviceInfo info;
   UnitInfo unitInfo;
+  PageProgress progress;
   Texts texts;
   std::optional<Error> error;
 };

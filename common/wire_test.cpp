@@ -21,7 +21,8 @@ Message full() {
            .pixelType = PixelType::gray,
            .depth = 16,
            .duplex = true,
-           .area = Area{1.5, 2, 215.9, 297}};
+           .area = Area{1.5, 2, 215.9, 297},
+           .progress = true};
   m.info = {.name = "genesys:libusb:001:004",
             .vendor = "Canon",
             .model = "LiDE",
@@ -35,6 +36,7 @@ Message full() {
   m.unitInfo.preferred.add(300);
   m.unitInfo.duplex = true;
   m.unitInfo.physical = {215.9, 355.6};
+  m.progress = {.page = 3, .lines = 1200, .total = -1};
   m.texts = {.cancelled = "stopped", .invalid = "out of turn"};
   m.error = Error{"Document feeder jammed", Code::jammed};
   return m;
@@ -63,6 +65,10 @@ TEST(Protocol, MessagesComeBackAsTheyWereSent) {
   EXPECT_FALSE(got->unitInfo.supported.contains(575));
   EXPECT_EQ(got->unitInfo.preferred.smallest(), 300);
   EXPECT_EQ(got->unitInfo.physical.height, 355.6);
+  EXPECT_TRUE(got->job.progress);
+  EXPECT_EQ(got->progress.page, 3);
+  EXPECT_EQ(got->progress.lines, 1200);
+  EXPECT_EQ(got->progress.total, -1);
   EXPECT_EQ(got->texts.cancelled, "stopped");
   EXPECT_EQ(got->texts.invalid, "out of turn");
   ASSERT_TRUE(got->error);

@@ -2,7 +2,8 @@
 """Runs qev the way a program would: starts it, reads its event lines as they come, shows
 the progress, and tells how the run ended.
 
-    examples/scan.py scan --device test:0 --out scans
+    examples/scan.py scan --device test:0 --out scans --progress
+    examples/scan.py show --device test:0
     examples/scan.py simulate --out pages --pages 3
 
 The arguments go to qev unchanged. The environment variable QEV names the qev to run
@@ -51,6 +52,18 @@ def show(text):
     print(text, flush=True)
 
 
+def describe_unit(event):
+    """One line for a unit of `qev show`, as a scan dialog would offer it."""
+    text = f"{event['unit']}: {event['width_mm']} x {event['height_mm']} mm"
+    if "dpi" in event:
+        # A list: offer exactly these.
+        text += ", " + ", ".join(str(dpi) for dpi in event["dpi"]) + " dpi"
+    elif "dpi_min" in event:
+        # A range: any value from the lowest to the highest.
+        text += f", {event['dpi_min']} to {event['dpi_max']} dpi"
+    return text + (", both sides" if event["duplex"] else ", one side")
+
+
 def main(argv):
     qev = os.environ.get("QEV", "qev")
     try:
@@ -90,8 +103,16 @@ def main(argv):
                 units = " and ".join(u for u in ("feeder", "flatbed") if event[u])
                 show(f"scanner {event['id']!r}: {event['name']}"
                      f" ({event['transport'] or 'unknown'}; {units or 'no units'})")
+            elif kind == "unit":
+                show(describe_unit(event))
             elif kind == "opened":
                 show(f"scanning with {event['name']}")
+            elif kind == "progress":
+                # A share of the page where its height is known, else the lines read so far.
+                if "percent" in event:
+                    show(f"page {event['n']}: {event['percent']}%")
+                else:
+                    show(f"page {event['n']}: {event['lines']} lines")
             elif kind == "page":
                 # The page is complete at this path now: take it from here, at once.
                 show(f"page {event['n']}: {event['file']}")

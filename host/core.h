@@ -15,6 +15,7 @@
 
 #include "common/wire.h"
 #include "host/options.h"
+#include "host/progress.h"
 
 namespace qev {
 
@@ -99,6 +100,8 @@ class DeviceCore final : public Core {
   SANE_Handle handle = nullptr;
   std::unique_ptr<SaneOptions> options;
   std::optional<Sources> sources;
+  // The scan's, when qev asked how far its pages have come. Worker thread only.
+  std::optional<ProgressMeter> meter;
   bool cancelled = false;                             // the cancellation has been answered
   std::chrono::steady_clock::time_point lastReading;  // when qev was last told of data
 };

@@ -50,8 +50,10 @@ class Unit {
   virtual bool supportsDuplexScanning() const = 0;
   virtual void setDuplexScanningEnabled(bool enabled) = 0;
 
-  // Flatbeds only.
+  // The largest area the unit scans, in mm: a flatbed's whole glass; for a document feeder,
+  // the largest page a scan of it asks for.
   virtual Size physicalSize() const = 0;
+  // Flatbeds only.
   virtual void setScanArea(const Area& area) = 0;
 };
 
@@ -69,6 +71,10 @@ class DeviceDelegate {
 
   // The unit asked for is selected, or why not.
   virtual void didSelect(Device& device, Unit& unit, const std::optional<Error>& error) = 0;
+  // How far the page being read has come, when asked for (setReportsProgress): once when
+  // its first data arrive, with no line read, then whenever its figure (PageProgress::figure)
+  // has grown, at most ten times a second. Every report of a page comes before its `didScan`.
+  virtual void didProgress(Device& /*device*/, const PageProgress& /*progress*/) {}
   // One page lies in the downloads folder at `path`.
   virtual void didScan(Device& device, const std::string& path) = 0;
   // The scan is over: after the last page, or with the error that ended it.
@@ -95,6 +101,9 @@ class Device {
   virtual void setDownloadsFolder(const Folder& folder) = 0;
   virtual void setDocumentName(const std::string& name) = 0;
   virtual void setDocumentType(const std::string& type) = 0;
+  // Whether the scan reports how far each page has come (DeviceDelegate::didProgress). Off
+  // until set.
+  virtual void setReportsProgress(bool /*enabled*/) {}
   virtual void requestScan() = 0;
   // Closes the session before returning, leaving the scanner idle.
   virtual void requestCloseSession() = 0;

@@ -22,7 +22,7 @@ void runScan(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, const ScanRe
     session->device->requestCancel();
   });
   Scan scan(lookup(loop, browser, request.device, times), request.out, request.source,
-            request.duplex, request.dpi);
+            request.duplex, request.dpi, request.progress);
   session = &scan;
   scan.begin();
   loop.run();

@@ -221,6 +221,7 @@ bool HostProcess::believable(const wire::Received& received) {
     case wire::Kind::opened:
     case wire::Kind::selected:
     case wire::Kind::needFile:
+    case wire::Kind::progress:
     case wire::Kind::scanned:
     case wire::Kind::completed:
     case wire::Kind::lost:

@@ -120,6 +120,7 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   void setDocumentName(const std::string& name) override { document = name; }
   // Pages are always JPEG files.
   void setDocumentType(const std::string&) override {}
+  void setReportsProgress(bool enabled) override { reportsProgress = enabled; }
   void requestScan() override;
   void requestCloseSession() override;
   void requestCancel() override;
@@ -144,6 +145,7 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   void complete(const std::optional<Error>& error);
   void giveFile();
   bool takePage();
+  bool fitsProgress(const PageProgress& progress) const;
 
   RunLoop& loop;
   std::weak_ptr<Service> service;
@@ -153,6 +155,10 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   const Folder* folder = nullptr;  // the session's, open until the scan completes
   std::string document = "scan";
   int nextFile = 1;
+  std::int64_t filesGiven = 0;  // page files of the scan handed to the host
+  std::int64_t pagesTaken = 0;  // pages of the scan reported whole
+  bool reportsProgress = false;
+  bool progressAsked = false;  // by the scan under way
   Stage stage = Stage::idle;
   bool cancelled = false;  // the user stopped the session: only its completion is awaited
   // The page file the host is writing, not yet reported complete. Whatever ends its page
@@ -326,7 +332,11 @@ void HostDevice::requestScan() {
   if (stage != Stage::open || current == nullptr) return later(invalidError());
   wire::ScanJob job = current->wanted;
   job.unit = current->info.type;
+  job.progress = reportsProgress;
+  progressAsked = reportsProgress;
   nextFile = 1;
+  filesGiven = 0;
+  pagesTaken = 0;
   stage = Stage::scanning;
   send({.kind = wire::Kind::scan, .job = job});
   // The options are set before the first page file is asked for.
@@ -384,6 +394,7 @@ void HostDevice::giveFile() {
     return;
   }
   send({.kind = wire::Kind::file}, file->fd());
+  ++filesGiven;
   pending = std::move(file);
 }
 
@@ -399,8 +410,16 @@ bool HostDevice::takePage() {
   std::string path = pending->path();
   pending->keep();
   pending.reset();
+  ++pagesTaken;
   if (delegate) delegate->didScan(*this, path);
   return true;
+}
+
+// A report of how far a page has come, asked for by the scan, about a page whose file the
+// host holds and has not reported whole, with figures that can be.
+bool HostDevice::fitsProgress(const PageProgress& p) const {
+  return progressAsked && p.page > pagesTaken && p.page <= filesGiven && p.lines >= 0 &&
+         p.total >= -1;
 }
 
 bool HostDevice::handle(const wire::Message& m) {
@@ -435,6 +454,11 @@ bool HostDevice::handle(const wire::Message& m) {
       } else {
         giveFile();
       }
+      return true;
+    case wire::Kind::progress:
+      if (stage != Stage::scanning || !fitsProgress(m.progress)) return false;
+      expect(limits().data);  // a figure counts data read
+      if (!cancelled && delegate) delegate->didProgress(*this, m.progress);
       return true;
     case wire::Kind::reading:
       // The page has started and its data comes.

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sane/sane.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,7 +62,13 @@ Descriptor needFile() {
   }
 }
 
-void scan() {
+// Reports how far page `page` has come.
+void progress(std::int64_t page, std::int64_t lines) {
+  send({.kind = Kind::progress, .progress = {.page = page, .lines = lines, .total = 8}});
+}
+
+void scan(const wire::ScanJob& job) {
+  if (is("progress-before-file")) progress(1, 0);
   if (is("completed-while-pending")) {
     needFile();
     return send({.kind = Kind::completed});
@@ -73,6 +80,15 @@ void scan() {
   if (is("needfile-twice")) needFile();  // given up without a word
   Descriptor fd = needFile();
   if (!fd.valid()) return send({.kind = Kind::completed});
+  // As a host does when asked, and where it is broken, also when not.
+  if ((is("progress") && job.progress) || is("progress-unasked") || is("progress-ahead") ||
+      is("progress-after-page")) {
+    progress(1, 0);
+    progress(1, 4);
+    progress(1, 4);  // no growth: not shown again
+    progress(1, 8);
+  }
+  if (is("progress-ahead")) progress(2, 0);  // a page whose file it was not given
   if (is("garbage-page")) {
     const char garbage[] = "not a picture at all";
     [[maybe_unused]] ssize_t n = ::write(fd.get(), garbage, sizeof garbage);
@@ -82,6 +98,7 @@ void scan() {
   fd.reset();
   send({.kind = Kind::scanned});
   if (is("scanned-twice")) send({.kind = Kind::scanned});
+  if (is("progress-after-page")) progress(1, 8);
   send({.kind = Kind::completed});
 }
 
@@ -160,9 +177,11 @@ int main(int argc, char** argv) {
         break;
       }
       case Kind::open:
+        if (is("dies-opening")) ::raise(SIGKILL);
         opened();
         break;
       case Kind::select: {
+        if (is("dies-selecting")) std::abort();
         wire::Message m{.kind = Kind::selected};
         m.unitInfo.type = flatbedUnit;
         m.unitInfo.supported.add(100);
@@ -171,7 +190,7 @@ int main(int argc, char** argv) {
         break;
       }
       case Kind::scan:
-        scan();
+        scan(r->message.job);
         break;
       case Kind::cancel:
         send({.kind = Kind::completed, .error = Error{texts.cancelled, Code::cancelled}});
