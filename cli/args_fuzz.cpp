@@ -2,7 +2,7 @@
 // first). It runs through the same dispatch as the real entry function, with commands that
 // only record what reached them and a process end that returns control here. Whatever the
 // arguments, a run writes nothing but whole lines of valid JSON, ends in exactly one of the
-// four ways, and hands the commands exactly what the option lookup says.
+// five ways, and hands the commands exactly what the option lookup says.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(qev::args()[i] == qev::validUtf8(given[i]));
   }
 
-  enum class Reached { none, simulate, list, scan };
+  enum class Reached { none, simulate, list, scan, show };
   Reached reached = Reached::none;
   qev::Commands commands{
       .simulate =
@@ -75,6 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(qev::arg("--source").value_or("feeder") == request.source);
             require(qev::has("--duplex") == request.duplex);
             require(qev::parseInt(qev::arg("--dpi").value_or("300")).value_or(300) == request.dpi);
+            require(qev::has("--progress") == request.progress);
+          },
+      .show =
+          [&](const std::string& device) {
+            reached = Reached::show;
+            require(qev::arg("--device") == device);
           },
   };
   const auto status = qevtest::Capture::endOf([&] { qev::dispatch(commands); });
@@ -87,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(lines.empty() && !status);
     require((reached == Reached::simulate && command == "simulate") ||
             (reached == Reached::list && command == "list") ||
-            (reached == Reached::scan && command == "scan"));
+            (reached == Reached::scan && command == "scan") ||
+            (reached == Reached::show && command == "show"));
   } else {
     // Otherwise exactly one usage error, status 1.
     require(status == 1 && lines.size() == 1);
@@ -98,6 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(message == "Name a folder with --out.");
     } else if (command == "scan") {
       require(message == "Name a scanner and a folder.");
+    } else if (command == "show") {
+      require(message == "Name a scanner with --device.");
     } else {
       require(command != "list" && message == "Use list, scan or simulate.");
     }

@@ -29,7 +29,12 @@ void dispatch(const Commands& commands) {
                    .out = *out,
                    .source = arg("--source").value_or("feeder"),
                    .duplex = has("--duplex"),
-                   .dpi = parseInt(arg("--dpi").value_or("300")).value_or(300)});
+                   .dpi = parseInt(arg("--dpi").value_or("300")).value_or(300),
+                   .progress = has("--progress")});
+  } else if (command == "show") {
+    auto device = arg("--device");
+    if (!device) fail(Code::usage, "Name a scanner with --device.");
+    commands.show(*device);
   } else {
     fail(Code::usage, "Use list, scan or simulate.");
   }

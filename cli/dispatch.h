@@ -8,11 +8,12 @@
 
 namespace qev {
 
-// The three commands. None of them returns: each ends the process itself.
+// The commands. None of them returns: each ends the process itself.
 struct Commands {
   std::function<void(const std::string& out, std::int64_t pages)> simulate;
   std::function<void(double wait)> list;
   std::function<void(const ScanRequest& request)> scan;
+  std::function<void(const std::string& device)> show;
 };
 
 // The `--wait` of `list` in seconds: 4 when absent, unparsable or not finite.

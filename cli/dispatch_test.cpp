@@ -12,11 +12,12 @@ namespace {
 
 // Runs dispatch on an argument list and records which command it reached, with what.
 struct Dispatched {
-  std::string command;  // "simulate", "list", "scan" or "" when it ended first
+  std::string command;  // "simulate", "list", "scan", "show" or "" when it ended first
   std::string out;
   std::int64_t pages = 0;
   double wait = 0;
   ScanRequest scan;
+  std::string device;  // of `show`
   qevtest::Capture capture;
   std::vector<nlohmann::json>& events = capture.events;
   std::optional<int> status;
@@ -39,6 +40,11 @@ struct Dispatched {
             [this](const ScanRequest& r) {
               command = "scan";
               scan = r;
+            },
+        .show =
+            [this](const std::string& d) {
+              command = "show";
+              device = d;
             },
     };
     status = qevtest::Capture::endOf([&] { dispatch(commands); });
@@ -99,8 +105,20 @@ TEST(Dispatch, ScanReadsItsOptionsWithDefaults) {
     std::string source;
     bool duplex;
     std::int64_t dpi;
+    bool progress = false;
   } cases[] = {
       {{"qev", "scan", "--device", "d", "--out", "o"}, "feeder", false, 300},
+      {{"qev", "scan", "--device", "d", "--out", "o", "--progress"}, "feeder", false, 300, true},
+      {{"qev", "scan", "--progress", "--device", "d", "--out", "o", "--dpi", "75"},
+       "feeder",
+       false,
+       75,
+       true},
+      {{"qev", "scan", "--device", "d", "--out", "o", "--source", "--progress"},
+       "--progress",
+       false,
+       300,
+       true},
       {{"qev", "scan", "--device", "d", "--out", "o", "--source", "flatbed", "--dpi", "600"},
        "flatbed",
        false,
@@ -133,6 +151,25 @@ TEST(Dispatch, ScanReadsItsOptionsWithDefaults) {
     EXPECT_EQ(o.scan.source, c.source);
     EXPECT_EQ(o.scan.duplex, c.duplex);
     EXPECT_EQ(o.scan.dpi, c.dpi);
+    EXPECT_EQ(o.scan.progress, c.progress);
+  }
+}
+
+TEST(Dispatch, ShowReadsOnlyItsDevice) {
+  struct {
+    std::vector<std::string_view> args;
+    std::string device;
+  } cases[] = {
+      {{"qev", "show", "--device", "test:0"}, "test:0"},
+      {{"qev", "show", "--device", ""}, ""},
+      {{"qev", "show", "--out", "o", "--device", "--dpi", "--progress"}, "--dpi"},
+      {{"qev", "show", "--device", "a", "--device", "b"}, "a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Dispatched o(c.args);
+    ASSERT_EQ(o.command, "show");
+    EXPECT_EQ(o.device, c.device);
   }
 }
 
@@ -154,6 +191,9 @@ TEST(Dispatch, UsageErrorsEndWithOneErrorAndStatusOne) {
       {{"qev", "simulate", "--out"}, "Name a folder with --out."},
       {{"qev", "scan", "--out", "o"}, "Name a scanner and a folder."},
       {{"qev", "scan", "--device", "d", "--out"}, "Name a scanner and a folder."},
+      {{"qev", "show"}, "Name a scanner with --device."},
+      {{"qev", "show", "--device"}, "Name a scanner with --device."},
+      {{"qev", "Show", "--device", "d"}, "Use list, scan or simulate."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

@@ -7,6 +7,12 @@ namespace qev {
 // library at that moment.
 [[noreturn]] void end(int status);
 
+// Done by the real end first: main lets the processes that qev started end by themselves
+// (the scanner service's driver host). False when one of them ended with a failure of its
+// own, which a sanitizer build reports as it reports a leak of qev's.
+using Closer = bool (*)();
+void setCloser(Closer closer);
+
 // Unit tests replace what `end` does, to observe the end instead of dying. The replacement
 // must not return (it throws); nullptr restores the real end.
 using Ender = void (*)(int status);

@@ -10,6 +10,15 @@ namespace {
 
 Output output;
 
+std::string tenths(Tenths value) {
+  // The sign apart, so that -5 is -0.5 and the most negative count has no positive twin to
+  // overflow into.
+  std::uint64_t count = value.count < 0 ? 0 - static_cast<std::uint64_t>(value.count)
+                                        : static_cast<std::uint64_t>(value.count);
+  return (value.count < 0 ? "-" : "") + std::to_string(count / 10) + "." +
+         std::to_string(count % 10);
+}
+
 }  // namespace
 
 // No JSON library escapes '/' as this stream's readers expect, so the writer is our own.
@@ -69,6 +78,15 @@ std::string line(const Event& event) {
       out += quote(*text);
     } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
       out += std::to_string(*number);
+    } else if (const auto* decimal = std::get_if<Tenths>(&value)) {
+      out += tenths(*decimal);
+    } else if (const auto* list = std::get_if<std::vector<std::int64_t>>(&value)) {
+      out += '[';
+      for (std::size_t i = 0; i < list->size(); ++i) {
+        if (i > 0) out += ',';
+        out += std::to_string((*list)[i]);
+      }
+      out += ']';
     } else {
       out += std::get<bool>(value) ? "true" : "false";
     }

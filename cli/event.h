@@ -12,8 +12,15 @@
 
 namespace qev {
 
-// A member's value: a text, a signed 64-bit integer or a Boolean.
-using Value = std::variant<std::string, std::int64_t, bool>;
+// A decimal number to a tenth, held as a count of tenths: 2159 is written 215.9, 2000 200.0.
+struct Tenths {
+  std::int64_t count = 0;
+  bool operator==(const Tenths&) const = default;
+};
+
+// A member's value: a text, a signed 64-bit integer, a Boolean, a number to a tenth or a list
+// of integers.
+using Value = std::variant<std::string, std::int64_t, bool, Tenths, std::vector<std::int64_t>>;
 
 // One event: its members in the order they are written; "event" names the kind.
 using Event = std::vector<std::pair<std::string, Value>>;

@@ -55,6 +55,10 @@ TEST(Line, ValuesKeepTheirKinds) {
       {{{"n", std::int64_t{-9223372036854775807 - 1}}}, {{"n", INT64_MIN}}},
       {{{"n", std::int64_t{9223372036854775807}}}, {{"n", INT64_MAX}}},
       {{{"name", "two\nlines \"q\" \\ /"}}, {{"name", "two\nlines \"q\" \\ /"}}},
+      {{{"width_mm", Tenths{2159}}}, {{"width_mm", 215.9}}},
+      {{{"dpi", std::vector<std::int64_t>{75, 150, 300}}},
+       {{"dpi", std::vector<std::int64_t>{75, 150, 300}}}},
+      {{{"dpi", std::vector<std::int64_t>{}}}, {{"dpi", nlohmann::json::array()}}},
   };
   for (const auto& c : cases) {
     std::string text = line(c.event);
@@ -64,6 +68,28 @@ TEST(Line, ValuesKeepTheirKinds) {
     EXPECT_EQ(text.find(' ') == std::string::npos,
               c.expected.dump().find(' ') == std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(text), c.expected);
+  }
+}
+
+TEST(Line, WritesTenthsWithOneDecimalAndListsCompact) {
+  struct {
+    Value value;
+    std::string text;
+  } cases[] = {
+      {Tenths{2159}, "215.9"},
+      {Tenths{2000}, "200.0"},
+      {Tenths{5}, "0.5"},
+      {Tenths{0}, "0.0"},
+      {Tenths{-5}, "-0.5"},
+      {Tenths{-9223372036854775807 - 1}, "-922337203685477580.8"},
+      {Tenths{9223372036854775807}, "922337203685477580.7"},
+      {std::vector<std::int64_t>{75, 150, 300, 600, 1200}, "[75,150,300,600,1200]"},
+      {std::vector<std::int64_t>{-1}, "[-1]"},
+      {std::vector<std::int64_t>{}, "[]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(line({{"v", c.value}}), "{\"v\":" + c.text + "}\n");
   }
 }
 

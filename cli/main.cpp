@@ -14,6 +14,7 @@
 #include "platform/signals.h"
 #include "platform/sleep.h"
 #include "session/run.h"
+#include "session/show.h"
 #include "simulator/simulate.h"
 
 namespace qev {
@@ -35,7 +36,11 @@ Commands realCommands(RunLoop& loop) {
           },
       .scan =
           [&loop](const ScanRequest& request) {
-            runScan(loop, newDeviceBrowser(loop, false), request);
+            runScan(loop, newDeviceBrowser(loop, false, request.device), request);
+          },
+      .show =
+          [&loop](const std::string& device) {
+            runShow(loop, newDeviceBrowser(loop, false), device);
           },
   };
 }
@@ -50,6 +55,8 @@ int main(int argc, char** argv) {
   // A reader that goes away must not kill the run: the pages still land in the folder.
   qev::ignoreBrokenPipe();
   qev::stamp = qev::makeStamp(std::time(nullptr));
+  // The driver host ends with qev, by itself rather than by the kernel's kill.
+  qev::setCloser(qev::endScannerService);
 
   std::vector<std::string_view> given(argv, argv + argc);
   qev::setArgs(given);

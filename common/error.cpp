@@ -45,6 +45,10 @@ std::string_view codeName(Code code) {
       return "draw_failed";
     case Code::writeFailed:
       return "write_failed";
+    case Code::notAnswering:
+      return "not_answering";
+    case Code::driverMissing:
+      return "driver_missing";
   }
   return "io_error";  // not reached: every code has its case
 }

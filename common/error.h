@@ -32,8 +32,10 @@ enum class Code : std::uint8_t {
   ioError,          // the scan stopped on any other failure of the scanner or the disk
   drawFailed,       // simulate could not draw a test page
   writeFailed,      // simulate could not write a test page
+  notAnswering,     // a scanner's call did not return within its limit
+  driverMissing,    // the driver host is missing, cannot run, or ends as it starts
 };
-inline constexpr Code lastCode = Code::writeFailed;
+inline constexpr Code lastCode = Code::driverMissing;
 
 // The code as the event writes it: a short lowercase token, such as "feeder_empty".
 std::string_view codeName(Code code);

@@ -1,7 +1,6 @@
 #include "common/wire.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -153,6 +152,7 @@ std::vector<unsigned char> encode(const Message& m) {
   w.flag(m.job.area.has_value());
   Area area = m.job.area.value_or(Area{});
   for (double v : {area.x, area.y, area.width, area.height}) w.real(v);
+  w.flag(m.job.progress);
 
   w.text(m.info.name);
   w.text(m.info.vendor);
@@ -160,6 +160,9 @@ std::vector<unsigned char> encode(const Message& m) {
   w.text(m.info.type);
   w.flag(m.info.uuid.has_value());
   w.text(m.info.uuid.value_or(""));
+  w.text(m.info.transport);
+  w.flag(m.info.displayName.has_value());
+  w.text(m.info.displayName.value_or(""));
   w.units(m.info.units);
 
   w.number(static_cast<std::int64_t>(m.unitInfo.type));
@@ -169,6 +172,12 @@ std::vector<unsigned char> encode(const Message& m) {
   w.real(m.unitInfo.physical.width);
   w.real(m.unitInfo.physical.height);
 
+  w.number(m.progress.page);
+  w.number(m.progress.lines);
+  w.number(m.progress.total);
+  w.text(m.texts.cancelled);
+  w.text(m.texts.invalid);
+
   w.error(m.error);
   return std::move(w.bytes);
 }
@@ -177,7 +186,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   Reader r(bytes);
   Message m;
   auto kind = r.number();
-  if (kind < 0 || kind > static_cast<std::int64_t>(Kind::closed)) return std::nullopt;
+  if (kind < 0 || kind > static_cast<std::int64_t>(lastKind)) return std::nullopt;
   m.kind = static_cast<Kind>(kind);
   m.device = r.text();
   m.probe = r.flag();
@@ -197,6 +206,7 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   area.width = r.real();
   area.height = r.real();
   if (hasArea) m.job.area = area;
+  m.job.progress = r.flag();
 
   m.info.name = r.text();
   m.info.vendor = r.text();
@@ -205,6 +215,10 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   bool hasUuid = r.flag();
   std::string uuid = r.text();
   if (hasUuid) m.info.uuid = std::move(uuid);
+  m.info.transport = r.text();
+  bool hasDisplayName = r.flag();
+  std::string displayName = r.text();
+  if (hasDisplayName) m.info.displayName = std::move(displayName);
   m.info.units = r.units();
 
   m.unitInfo.type = r.unit();
@@ -213,6 +227,12 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   m.unitInfo.duplex = r.flag();
   m.unitInfo.physical.width = r.real();
   m.unitInfo.physical.height = r.real();
+
+  m.progress.page = r.number();
+  m.progress.lines = r.number();
+  m.progress.total = r.number();
+  m.texts.cancelled = r.text();
+  m.texts.invalid = r.text();
 
   m.error = r.error();
   if (!r.complete()) return std::nullopt;
@@ -257,20 +277,27 @@ std::optional<Received> receive(int socket, Silence* why) {
   do {
     n = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
   } while (n < 0 && errno == EINTR);
-  if (n <= 0) return std::nullopt;
-  Received received;
+  if (n < 0) return std::nullopt;
+  // Every descriptor that came is owned from here on, so that none is left open, whatever
+  // the packet turns out to be.
+  std::vector<Descriptor> fds;
   for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
-        c->cmsg_len == CMSG_LEN(sizeof(int))) {
-      std::memcpy(&received.fd, CMSG_DATA(c), sizeof(int));
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (std::size_t i = 0; i < count; ++i) {
+      int fd = -1;
+      std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+      fds.emplace_back(fd);
     }
   }
+  if (n == 0) return std::nullopt;  // the end of the stream
   auto message = decode({bytes.data(), static_cast<std::size_t>(n)});
-  if (!message || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
-    if (received.fd >= 0) ::close(received.fd);
+  if (!message || fds.size() > 1 || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
     if (why != nullptr) *why = Silence::malformed;
     return std::nullopt;
   }
+  Received received;
+  if (!fds.empty()) received.fd = std::move(fds.front());
   received.message = std::move(*message);
   return received;
 }

@@ -5,8 +5,9 @@
 // packet, so that a packet is never split or merged; a page file's descriptor rides along
 // with the message that hands it over.
 //
-// Every message names the SANE device it is about (empty for `browse`) and carries the same
-// fields; each kind reads only those it needs. The encoding is private to this file pair:
+// Every message names the SANE device it is about (for `browse`, the identifier of the one
+// scanner a scan looks for, or empty) and carries the same fields; each kind reads only those
+// it needs. The encoding is private to this file pair:
 // both ends are built together, so there is no versioning. A packet that does not decode is
 // a broken host.
 //
@@ -18,6 +19,10 @@
 // written, never while two are. It reports `scanned` at most once for each `file` it got,
 // never after `noFile`, and before the scan's `completed` or `lost`. A page that is cut off
 // (a stop, a failure) is simply not reported, and neither is any page after it.
+//
+// A scan whose job asks for it reports `progress` for each page it reads, the page counted
+// from 1 in the scan: only for a page whose file it holds, and never after that page's
+// `scanned`. The reports of one page follow the order of its lines read.
 
 #include <cstdint>
 #include <optional>
@@ -25,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "common/descriptor.h"
 #include "common/error.h"
 #include "common/resolutions.h"
 #include "common/units.h"
@@ -43,25 +49,32 @@ enum class Kind : std::uint8_t {
   close,   // end the session and answer `closed`
 
   // The host to qev.
+  ready,      // first of all: `texts`
   added,      // `info`
   removed,    // gone from SANE's list
   units,      // a probe learnt the units: `info.units`
   opened,     // `error` or `info.units`
   selected,   // `unitInfo`, `error`
   needFile,   // a page is about to be read: answer `file` or `noFile`
+  progress,   // how far a page has come: `progress`, for a `job` that asked for it
   scanned,    // the oldest page file not yet reported is complete
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
   closed,
+  reading,  // a page has started and its data comes: again at most four times a second
 };
+inline constexpr Kind lastKind = Kind::reading;
 
-// A device as SANE lists it, with the texts its record is made of.
+// A device as SANE lists it, with the texts its record is made of. The host tells them all
+// from SANE's listing (host/identity.h); qev shows them as they come.
 struct DeviceInfo {
   std::string name;  // "test:0", "net:127.0.0.1:test:0" …, as SANE spells it (any bytes)
   std::string vendor;
   std::string model;
-  std::string type;                 // "flatbed scanner", "virtual device" …
-  std::optional<std::string> uuid;  // a stable identity, where one can be derived
+  std::string type;                        // "flatbed scanner", "virtual device" …
+  std::optional<std::string> uuid;         // a stable identity, where one can be derived
+  std::string transport;                   // "usb", "network", "scsi", "virtual" or ""
+  std::optional<std::string> displayName;  // vendor and model; none when both are empty
   std::vector<UnitType> units;
 };
 
@@ -74,6 +87,14 @@ struct UnitInfo {
   Size physical;  // the largest scan area, in mm
 };
 
+// SANE's texts for what qev reports without an answer of the host's: a stop before any
+// session began, or of a session whose host had to be killed, and a request out of turn. The
+// host sends them as soon as it runs, so that qev copies none of SANE's texts.
+struct Texts {
+  std::string cancelled;  // SANE's text for a cancel
+  std::string invalid;    // SANE's text for an invalid argument
+};
+
 // Everything a scan needs, from the session's settings.
 struct ScanJob {
   UnitType unit = flatbedUnit;
@@ -82,6 +103,7 @@ struct ScanJob {
   int depth = bitDepth8;
   bool duplex = false;
   std::optional<Area> area;  // flatbeds; a feeder scans its whole range
+  bool progress = false;     // report `progress` while pages are read
 };
 
 struct Message {
@@ -92,6 +114,8 @@ struct Message {
   ScanJob job;
   DeviceInfo info;
   UnitInfo unitInfo;
+  PageProgress progress;
+  Texts texts;
   std::optional<Error> error;
 };
 
@@ -105,12 +129,13 @@ bool send(int socket, const Message& message, int fd = -1);
 
 struct Received {
   Message message;
-  int fd = -1;  // a descriptor that came with it, owned by the receiver
+  Descriptor fd;  // the descriptor that came with it, if one did
 };
 // Why `receive` gave no message.
 enum class Silence {
   ended,      // the other end has gone, or the socket failed
-  malformed,  // a packet that is no message (any descriptor that came with it is closed)
+  malformed,  // a packet that is no message, or one with more than one descriptor (every
+              // descriptor that came with it is closed)
 };
 // Waits for the next message. None at the end of the stream, on an error, or when a packet
 // does not decode; `why`, when given, says which.

@@ -25,9 +25,10 @@ void list(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, double wait) {
   Browser browser(std::move(service), loop);
   browser.start();
   auto deadline = deadlineAfter(RunLoop::Clock::now(), wait);
-  // Each scanner's arrival interrupts the run; the wait goes on to its deadline regardless.
-  while (loop.runUntil(deadline)) {
-  }
+  // Each scanner's arrival ends a run of the loop; the wait goes on to its deadline regardless,
+  // unless the service cannot look for scanners at all.
+  while (loop.runUntil(deadline)) browser.failIfBroken();
+  browser.failIfBroken();
   for (const auto& scanner : browser.found) emit(describe(*scanner));
   emit({{"event", "done"}});
   end(0);

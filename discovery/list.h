@@ -13,7 +13,8 @@ RunLoop::Clock::time_point deadlineAfter(RunLoop::Clock::time_point now, double 
 
 // The `list` command: browses with `service` for `wait` seconds, always the whole wait, then
 // emits the device record of every scanner seen, in order of arrival, and `done`, and ends
-// the process with status 0.
+// the process with status 0. A service that cannot look for scanners ends it at once with
+// its error.
 [[noreturn]] void list(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, double wait);
 
 }  // namespace qev

@@ -105,7 +105,7 @@ TEST_F(List, ListsEveryScannerSeenInOrderOfArrivalForTheWholeWait) {
                   {200ms, mid},        // long after the first arrival ended a timed run
                   {5s, late}},
                  0.6);
-  // Every arrival interrupted the run, yet the wait ran to its end.
+  // Every arrival ended a run of the loop, yet the wait ran to its end.
   EXPECT_GE(Clock::now() - start, 600ms);
   EXPECT_EQ(ids, (std::vector<std::string>{"Zeta", "Alpha", "Zeta", "Mid"}));
   EXPECT_EQ(capture.events[1], (nlohmann::json{{"event", "device"},
@@ -114,6 +114,22 @@ TEST_F(List, ListsEveryScannerSeenInOrderOfArrivalForTheWholeWait) {
                                                {"transport", ""},
                                                {"feeder", false},
                                                {"flatbed", false}}));
+}
+
+// Without its driver host, `list` said `done` after the whole wait, as if there were no
+// scanner; now it ends at once (a run that waited for ever would never end).
+TEST_F(List, AServiceThatCannotLookForScannersEndsItAtOnce) {
+  auto service = std::make_unique<fake::Browser>(loop, std::vector<fake::Arrival>{});
+  service->failure = Error{"there is no qev-host.", Code::driverMissing};
+  auto status = qevtest::Capture::endOf(
+      [&] { list(loop, std::move(service), std::numeric_limits<double>::infinity()); });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(capture.events,
+            (std::vector<nlohmann::json>{{{"event", "error"},
+                                          {"code", "driver_missing"},
+                                          {"message",
+                                           "The scanner's driver did not start: there is no "
+                                           "qev-host."}}}));
 }
 
 TEST_F(List, NoWaitListsNothingYetAndEndsWithDone) {

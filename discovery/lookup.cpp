@@ -12,6 +12,7 @@ std::shared_ptr<Device> lookup(RunLoop& loop, Browser& browser, const std::strin
   const auto deadline = RunLoop::Clock::now() + times.limit;
   while (RunLoop::Clock::now() < deadline) {
     loop.runUntil(RunLoop::Clock::now() + times.slice);
+    browser.failIfBroken();
     for (const auto& scanner : browser.found) {
       if (sameText(identifier(*scanner), id)) return scanner;
     }

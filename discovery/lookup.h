@@ -19,7 +19,8 @@ struct LookupTimes {
 // (same text) has been found: the first to arrive of those that match. After each slice it
 // searches before it looks at the clock, so a scanner that arrives in the last slice is
 // still found. A slice ends early when a scanner arrives. Finding none within the limit
-// ends the run with "The scanner is not connected.".
+// ends the run with "The scanner is not connected."; a service that cannot look for
+// scanners ends it at once with its error.
 std::shared_ptr<Device> lookup(RunLoop& loop, Browser& browser, const std::string& id,
                                const LookupTimes& times = {});
 

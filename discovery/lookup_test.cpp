@@ -100,5 +100,22 @@ TEST_F(Lookup, AnArrivingScannerEndsTheSliceAtOnce) {
   EXPECT_LT(Clock::now() - start, 30s);
 }
 
+// Without its driver host, the lookup waited its whole limit and said "The scanner is not
+// connected."; now it ends at once with the service's error.
+TEST_F(Lookup, AServiceThatCannotLookForScannersEndsItAtOnce) {
+  auto service = std::make_unique<fake::Browser>(loop, std::vector<fake::Arrival>{});
+  service->failure = Error{"there is no qev-host.", Code::driverMissing};
+  Browser browser(std::move(service), loop);
+  auto status = qevtest::Capture::endOf(
+      [&] { lookup(loop, browser, "test:0", {.limit = 24h, .slice = 1h}); });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(capture.events,
+            (std::vector<nlohmann::json>{{{"event", "error"},
+                                          {"code", "driver_missing"},
+                                          {"message",
+                                           "The scanner's driver did not start: there is no "
+                                           "qev-host."}}}));
+}
+
 }  // namespace
 }  // namespace qev

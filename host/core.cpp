@@ -1,5 +1,6 @@
 // A SANE device in the driver host: opening, selecting a source, scanning a batch of pages
-// and closing. Every function here runs on the worker thread, but `interrupt`.
+// and closing. Every function here runs on the worker thread, but `cancelNow` and
+// `stopSilently`.
 
 #include "host/core.h"
 
@@ -20,6 +21,10 @@
 namespace qev {
 
 namespace {
+
+// How often, at most, qev is told that a page's data still comes: often enough for the
+// shortest limit qev's tests set on the wait for data, seldom enough to cost nothing.
+constexpr auto readingInterval = std::chrono::milliseconds(250);
 
 constexpr std::int64_t commonResolutions[] = {75, 100, 150, 200, 300, 400, 600, 1200, 2400, 4800};
 
@@ -65,6 +70,34 @@ struct Setter {
   }
 };
 
+// How a feeder is told to scan one side of each sheet or both, once its source is selected:
+// a duplex source, else the entries of a string option `adf-mode` (epson2, kodakaio) or a
+// switch `duplex` (hpaio), where they may be set.
+struct Sides {
+  std::optional<std::string> source;    // the duplex source
+  std::optional<std::string> oneSide;   // of `adf-mode`
+  std::optional<std::string> twoSides;  // of `adf-mode`
+  bool toggle = false;                  // the switch `duplex`
+
+  // Whether a scan with duplex asked for gives both sides.
+  bool both() const { return source || twoSides || toggle; }
+};
+
+Sides sidesOf(const SaneOptions& options, const std::optional<Sources>& sources) {
+  Sides sides;
+  if (sources && sources->duplex) {
+    sides.source = sources->duplex;
+    return sides;
+  }
+  if (auto modes = options.strings("adf-mode"); modes && options.settable("adf-mode")) {
+    sides.oneSide = adfMode(*modes, false);
+    sides.twoSides = adfMode(*modes, true);
+  }
+  const SANE_Option_Descriptor* d = options.settable("duplex");
+  sides.toggle = d && d->type == SANE_TYPE_BOOL;
+  return sides;
+}
+
 // The source, and without a duplex source the switch that chooses one side or both.
 void setSource(Setter& setter, const std::optional<Sources>& sources, const wire::ScanJob& job) {
   SaneOptions& options = setter.options;
@@ -75,16 +108,10 @@ void setSource(Setter& setter, const std::optional<Sources>& sources, const wire
                           : (duplex && sources->duplex ? sources->duplex : sources->feeder);
     if (wanted) setter.set("source", *wanted);
   }
-  if (sources && sources->duplex) return;
-  auto modes = options.strings("adf-mode");
-  if (auto mode = modes ? adfMode(*modes, duplex) : std::nullopt;
-      mode && options.settable("adf-mode")) {
-    setter.set("adf-mode", *mode);
-  }
-  if (const SANE_Option_Descriptor* d = options.settable("duplex");
-      d && d->type == SANE_TYPE_BOOL) {
-    setter.set("duplex", duplex ? 1.0 : 0.0);
-  }
+  Sides sides = sidesOf(options, sources);
+  if (sides.source) return;
+  if (auto mode = duplex ? sides.twoSides : sides.oneSide) setter.set("adf-mode", *mode);
+  if (sides.toggle) setter.set("duplex", duplex ? 1.0 : 0.0);
 }
 
 // A feeder's page size (active on feeders only) bounds its area; the backends' default is a
@@ -142,16 +169,16 @@ DeviceCore::DeviceCore(wire::DeviceInfo info, Link& link, SaneWorker& worker)
 
 DeviceCore::~DeviceCore() { shut(); }
 
-void DeviceCore::interrupt() {
+void DeviceCore::cancelNow() {
   cancelling = true;
-  link.interrupt();
+  link.endFileWaits();
   std::lock_guard lock(guard);
   if (handle != nullptr) sane_cancel(handle);
 }
 
 void DeviceCore::stopSilently() {
   closing = true;
-  link.interrupt();
+  link.endFileWaits();
 }
 
 void DeviceCore::open() {
@@ -159,7 +186,7 @@ void DeviceCore::open() {
   cancelling = false;
   cancelled = false;
   closing = false;
-  link.resume();
+  link.resumeFileWaits();
   wire::Message answer{.kind = wire::Kind::opened, .device = info.name};
   if (handle == nullptr) {
     SANE_Handle h = nullptr;
@@ -183,6 +210,9 @@ void DeviceCore::open() {
   link.send(answer);
 }
 
+// What the unit offers is read once it is selected, as a scan of it would find it: resolution
+// lists and areas differ from one source to another, and a feeder's area is bounded by the
+// page size a scan sets (fujitsu, canon_dr), which is set here too.
 void DeviceCore::select(UnitType type) {
   wire::Message answer{.kind = wire::Kind::selected, .device = info.name};
   wire::UnitInfo& unit = answer.unitInfo;
@@ -190,13 +220,13 @@ void DeviceCore::select(UnitType type) {
   if (handle == nullptr) {
     answer.error = saneError(SANE_STATUS_INVAL);
   } else {
+    Setter setter{*options};
     std::optional<std::string> spelling;
     if (sources) spelling = type == flatbedUnit ? sources->flatbed : sources->feeder;
-    if (spelling && options->settable("source")) {
-      SANE_Status status = options->setString("source", *spelling);
-      if (gone(status)) return link.send(wire::Kind::lost, info.name);
-      if (status != SANE_STATUS_GOOD) answer.error = saneError(status);
-    }
+    if (spelling && options->settable("source")) setter.set("source", *spelling);
+    if (type == feederUnit) setPageSize(setter);
+    if (gone(setter.status)) return link.send(wire::Kind::lost, info.name);
+    if (setter.status != SANE_STATUS_GOOD) answer.error = saneError(setter.status);
   }
   if (!answer.error) {
     if (const SANE_Option_Descriptor* r = options->find("resolution")) {
@@ -205,12 +235,8 @@ void DeviceCore::select(UnitType type) {
     for (std::int64_t dpi : commonResolutions) {
       if (unit.supported.contains(dpi)) unit.preferred.add(dpi);
     }
-    // A duplex source, a switch `duplex` (hpaio) or a string option `adf-mode` (epson2,
-    // kodakaio).
-    const SANE_Option_Descriptor* duplex = options->find("duplex");
-    auto modes = options->strings("adf-mode");
-    unit.duplex = (sources && sources->duplex) || (duplex && duplex->type == SANE_TYPE_BOOL) ||
-                  (modes && adfMode(*modes, true));
+    // Both sides only where a scan with duplex asked for sets something that gives them.
+    unit.duplex = type == feederUnit && sidesOf(*options, sources).both();
     auto x = options->range("br-x"), y = options->range("br-y");
     if (x && y) unit.physical = {x->second, y->second};
   }
@@ -291,6 +317,11 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
                         .pixels = p.pixels_per_line,
                         .lines = p.lines,
                         .depth = p.depth});
+    if (meter) {
+      bool threePass = *format == FrameFormat::red || *format == FrameFormat::green ||
+                       *format == FrameFormat::blue;
+      meter->beginFrame(p.bytes_per_line, p.lines, threePass);
+    }
     for (;;) {
       if (closing || cancelling || encoder.failure()) return SANE_STATUS_CANCELLED;
       auto data = encoder.buffer();
@@ -302,6 +333,9 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
         if (n > 0) {
           used += static_cast<std::size_t>(n);
           empty = 0;
+          // Counted from what the loop keeps anyway: the page's bytes so far.
+          if (meter) meter->reached(bytes + used);
+          reading(false);
           continue;
         }
         // A read may return nothing while the scanner warms up or works (fujitsu and
@@ -328,7 +362,15 @@ SANE_Status DeviceCore::readPage(PageEncoder& encoder, std::size_t& bytes, bool&
     if (p.last_frame) return SANE_STATUS_GOOD;
     status = sane_start(h);
     if (status != SANE_STATUS_GOOD) return status;
+    reading(true);
   }
+}
+
+void DeviceCore::reading(bool started) {
+  auto now = std::chrono::steady_clock::now();
+  if (!started && now - lastReading < readingInterval) return;
+  lastReading = now;
+  link.send(wire::Kind::reading, info.name);
 }
 
 bool DeviceCore::gone(SANE_Status status) {
@@ -357,6 +399,13 @@ void DeviceCore::scan(const wire::ScanJob& job) {
   if (SANE_Status status = apply(job, density); status != SANE_STATUS_GOOD) {
     if (gone(status)) return link.send(wire::Kind::lost, info.name);
     return complete(saneError(status));
+  }
+  // How far each page has come goes to qev as it is read, when qev asked for it.
+  meter.reset();
+  if (job.progress) {
+    meter.emplace([this](const PageProgress& progress) {
+      link.send({.kind = wire::Kind::progress, .device = info.name, .progress = progress});
+    });
   }
   // A flatbed gives the same page at every start: it is scanned once, unless it turns out to
   // feed sheets (sheetsOnFlatbed).
@@ -392,7 +441,9 @@ void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
       batch.halt = Halt::start;
       return;
     }
+    reading(true);
     encoder.beginPage(std::move(file.fd), density);
+    if (meter) meter->beginPage(batch.pages + 1);
     std::size_t bytes = 0;
     bool unknownHeight = false;
     batch.status = readPage(encoder, bytes, unknownHeight);

@@ -2,10 +2,11 @@
 
 // One SANE device in the driver host: its handle, its options and its scans. The requests
 // come from qev as messages and run on the worker thread, in order; the answers go back as
-// messages through the link. Only `interrupt` and `stopSilently` are called from another
+// messages through the link. Only `cancelNow` and `stopSilently` are called from another
 // thread (the one that reads the socket), to stop a scan that is blocked inside the backend.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "common/wire.h"
 #include "host/options.h"
+#include "host/progress.h"
 
 namespace qev {
 
@@ -31,7 +33,7 @@ class Core {
 
   // Any thread.
   // Asks a running scan to stop and the session to end with SANE's cancellation status.
-  virtual void interrupt() = 0;
+  virtual void cancelNow() = 0;
   // Asks a running scan to stop without a word: the session is closing.
   virtual void stopSilently() = 0;
 
@@ -58,7 +60,7 @@ class DeviceCore final : public Core {
 
   // A scan blocked in the backend is cancelled at once (SANE allows sane_cancel from another
   // thread).
-  void interrupt() override;
+  void cancelNow() override;
   void stopSilently() override;
 
   void open() override;
@@ -82,6 +84,9 @@ class DeviceCore final : public Core {
   // Whether `status` comes from a device that went away: asked only for statuses that an
   // unplugged device answers, and then the handle is closed (see `lost`).
   bool gone(SANE_Status status);
+  // Tells qev that a page has started (`started`) or that its data comes, at most every
+  // quarter of a second: qev's limits on the calls of a scan are measured from these.
+  void reading(bool started);
   bool lost();
   void complete(const std::optional<Error>& error);
 
@@ -90,12 +95,15 @@ class DeviceCore final : public Core {
   SaneWorker& worker;
   std::atomic<bool> closing{false};
   std::atomic<bool> cancelling{false};
-  // The open handle; guarded, since `interrupt` cancels it from another thread.
+  // The open handle; guarded, since `cancelNow` cancels it from another thread.
   std::mutex guard;
   SANE_Handle handle = nullptr;
   std::unique_ptr<SaneOptions> options;
   std::optional<Sources> sources;
-  bool cancelled = false;  // the cancellation has been answered
+  // The scan's, when qev asked how far its pages have come. Worker thread only.
+  std::optional<ProgressMeter> meter;
+  bool cancelled = false;                             // the cancellation has been answered
+  std::chrono::steady_clock::time_point lastReading;  // when qev was last told of data
 };
 
 }  // namespace qev

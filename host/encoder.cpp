@@ -58,17 +58,17 @@ PageEncoder::PageEncoder(Delivered delivered)
 
 PageEncoder::~PageEncoder() {
   finish();
-  send(Message{Kind::stop});
+  send(Step{StepKind::stop});
   thread.join();
 }
 
-void PageEncoder::send(Message message) {
+void PageEncoder::send(Step step) {
   bool wake = false;
   {
     std::lock_guard lock(mutex);
-    if (message.kind == Kind::data) ++queued;
-    if (message.kind == Kind::page) ++unfinished;
-    queue.push_back(std::move(message));
+    if (step.kind == StepKind::data) ++queued;
+    if (step.kind == StepKind::page) ++unfinished;
+    queue.push_back(std::move(step));
     wake = idle;
     idle = false;
   }
@@ -83,14 +83,14 @@ void PageEncoder::await(std::unique_lock<std::mutex>& lock, Done done) {
 }
 
 void PageEncoder::beginPage(Descriptor file, int density) {
-  Message m{Kind::page};
+  Step m{StepKind::page};
   m.file = std::move(file);
   m.density = density;
   send(std::move(m));
 }
 
 void PageEncoder::beginFrame(const Frame& frame) {
-  Message m{Kind::frame};
+  Step m{StepKind::frame};
   m.frame = frame;
   send(std::move(m));
 }
@@ -105,15 +105,15 @@ std::vector<unsigned char> PageEncoder::buffer() {
 }
 
 void PageEncoder::push(std::vector<unsigned char> data, std::size_t size) {
-  Message m{Kind::data};
+  Step m{StepKind::data};
   m.data = std::move(data);
   m.size = size;
   send(std::move(m));
 }
 
-void PageEncoder::endFrame() { send(Message{Kind::frameEnd}); }
-void PageEncoder::endPage() { send(Message{Kind::pageEnd}); }
-void PageEncoder::abortPage() { send(Message{Kind::pageAbort}); }
+void PageEncoder::endFrame() { send(Step{StepKind::frameEnd}); }
+void PageEncoder::endPage() { send(Step{StepKind::pageEnd}); }
+void PageEncoder::abortPage() { send(Step{StepKind::pageAbort}); }
 
 std::optional<Error> PageEncoder::failure() {
   std::lock_guard lock(mutex);
@@ -134,7 +134,7 @@ std::optional<Error> PageEncoder::finish() {
 
 void PageEncoder::run() {
   for (;;) {
-    Message message{Kind::stop};
+    Step step{StepKind::stop};
     {
       std::unique_lock lock(mutex);
       while (queue.empty()) {
@@ -142,21 +142,21 @@ void PageEncoder::run() {
         work.wait(lock);
       }
       idle = false;
-      message = std::move(queue.front());
+      step = std::move(queue.front());
       queue.pop_front();
       busy = true;
     }
-    if (message.kind == Kind::stop) {
+    if (step.kind == StepKind::stop) {
       dropPage();
       return;
     }
-    bool ended = handle(message);
+    bool ended = handle(step);
     bool wake = false;
     {
       std::lock_guard lock(mutex);
-      if (message.kind == Kind::data) {
+      if (step.kind == StepKind::data) {
         --queued;
-        if (message.data.size() == bufferSize) spare.push_back(std::move(message.data));
+        if (step.data.size() == bufferSize) spare.push_back(std::move(step.data));
       }
       if (ended) --unfinished;
       busy = false;
@@ -184,37 +184,36 @@ void PageEncoder::dropPage() {
   page->broken = true;
 }
 
-bool PageEncoder::handle(Message& message) {
-  switch (message.kind) {
-    case Kind::page: {
+bool PageEncoder::handle(Step& step) {
+  switch (step.kind) {
+    case StepKind::page: {
       // A page begun without the one before ended gives that one up.
       bool ended = page != nullptr;
       dropPage();
       page = std::make_unique<Page>();
-      page->file = std::move(message.file);
-      page->density = message.density;
+      page->file = std::move(step.file);
+      page->density = step.density;
       if (failure()) dropPage();  // no page is written after a failure
       return ended;
     }
-    case Kind::frame:
-      if (page && !page->broken) startFrame(message.frame);
+    case StepKind::frame:
+      if (page && !page->broken) startFrame(step.frame);
       break;
-    case Kind::data:
-      if (page && !page->broken)
-        take(message.data.data(), std::min(message.size, message.data.size()));
+    case StepKind::data:
+      if (page && !page->broken) take(step.data.data(), std::min(step.size, step.data.size()));
       break;
-    case Kind::frameEnd:
+    case StepKind::frameEnd:
       if (page) page->filled = 0;  // an incomplete last line is dropped
       break;
-    case Kind::pageEnd:
-    case Kind::pageAbort: {
-      if (message.kind == Kind::pageEnd && page && !page->broken) completePage();
+    case StepKind::pageEnd:
+    case StepKind::pageAbort: {
+      if (step.kind == StepKind::pageEnd && page && !page->broken) completePage();
       bool ended = page != nullptr;
       dropPage();
       page.reset();
       return ended;
     }
-    case Kind::stop:
+    case StepKind::stop:
       break;
   }
   return false;

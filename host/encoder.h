@@ -78,10 +78,11 @@ class PageEncoder {
   std::optional<Error> finish();
 
  private:
-  enum class Kind { page, frame, data, frameEnd, pageEnd, pageAbort, stop };
-  struct Message {
-    explicit Message(Kind kind) : kind(kind) {}
-    Kind kind;
+  // What the reader hands the encoder's thread, in order: the steps of its pages.
+  enum class StepKind { page, frame, data, frameEnd, pageEnd, pageAbort, stop };
+  struct Step {
+    explicit Step(StepKind kind) : kind(kind) {}
+    StepKind kind;
     Descriptor file;
     int density = 0;
     Frame frame;
@@ -90,10 +91,10 @@ class PageEncoder {
   };
   struct Page;
 
-  void send(Message message);
+  void send(Step step);
   void run();
   // Returns whether a page ended (finished or given up).
-  bool handle(Message& message);
+  bool handle(Step& step);
   // Waits on `room` until `done`; `lock` holds `mutex`.
   template <typename Done>
   void await(std::unique_lock<std::mutex>& lock, Done done);
@@ -106,18 +107,18 @@ class PageEncoder {
 
   Delivered delivered;
 
-  // Each side is woken only while it waits: the encoder thread for messages (`work`), the
+  // Each side is woken only while it waits: the encoder thread for steps (`work`), the
   // reader for room, a page finished or everything written (`room`).
   std::mutex mutex;
   std::condition_variable work;
   std::condition_variable room;
   bool idle = false;  // the encoder thread waits on `work`
   int waiting = 0;    // callers waiting on `room`
-  std::deque<Message> queue;
+  std::deque<Step> queue;
   std::vector<std::vector<unsigned char>> spare;
   std::size_t queued = 0;      // data buffers waiting
   std::size_t unfinished = 0;  // pages begun and not yet finished or given up
-  bool busy = false;           // a message is being handled
+  bool busy = false;           // a step is being handled
   std::optional<Error> failed;
 
   // Encoder thread only.

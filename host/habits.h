@@ -1,9 +1,10 @@
 #pragma once
 
-// What backends do that the SANE standard leaves open, by backend: how a feeder says that it
-// has no more sheets, how long a scanner may deliver nothing before it counts as gone, and
-// which flatbed sources really feed sheets. The backend is the part of a device name before
-// its first ':' ("genesys" in "genesys:libusb:001:004"), as libsane's dll layer writes it.
+// What backends do that the SANE standard leaves open, by backend: which of them may be opened
+// to learn a device's units, how a feeder says that it has no more sheets, how long a scanner
+// may deliver nothing before it counts as gone, and which flatbed sources really feed sheets.
+// The backend is the part of a device name before its first ':' ("genesys" in
+// "genesys:libusb:001:004"), as libsane's dll layer writes it.
 
 #include <sane/sane.h>
 
@@ -13,6 +14,10 @@
 namespace qev {
 
 std::string_view backendOf(std::string_view device);
+
+// Whether `list` may open the device named `name` (a SANE name, "<backend>:…") to learn its
+// units: only for backends whose open is quick and leaves the scanner as it was.
+bool probeSafe(std::string_view name);
 
 // Where a status came from while sheets were fed: `sane_start`, or the first `sane_read` of
 // a sheet, before any byte of it.

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "host/listing.h"
-
 namespace qev {
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Stable identifiers for SANE devices, and the choice of the device a stored identifier
-// names.
+// What qev is told of each SANE device beside its name: a stable identifier, how it is
+// connected and what it is called, and the choice of the device a stored identifier names.
 //
 // SANE names many devices by where they are found at the moment: sanei_usb's
 // `<backend>:libusb:BBB:DDD` carries the bus and device numbers, which are handed out anew
@@ -19,7 +19,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/wire.h"
+
 namespace qev {
+
+// How the device is connected, told from its SANE name and type: "usb", "network", "scsi",
+// "virtual" or "" when it cannot be told.
+std::string transportOf(const wire::DeviceInfo& info);
+// Its vendor and model joined by one space, trimmed and in valid UTF-8; none when both are
+// empty.
+std::optional<std::string> nameOf(const wire::DeviceInfo& info);
 
 class Identities {
  public:

@@ -15,13 +15,13 @@ Link::File Link::needFile(const std::string& device) {
   }
   send(wire::Kind::needFile, device);
   std::unique_lock lock(mutex);
-  changed.wait(lock, [&] { return file.has_value() || interrupted; });
+  changed.wait(lock, [&] { return file.has_value() || waitsEnded; });
   if (!file) return {.error = stopError()};
   File got = std::move(*file);
   file.reset();
   // Stopped while the file was on its way: it is not written, and not reported, so qev
   // removes it.
-  if (interrupted && got.fd.valid()) return {.error = stopError()};
+  if (waitsEnded && got.fd.valid()) return {.error = stopError()};
   return got;
 }
 
@@ -33,17 +33,17 @@ void Link::arrived(File arriving) {
   changed.notify_all();
 }
 
-void Link::interrupt() {
+void Link::endFileWaits() {
   {
     std::lock_guard lock(mutex);
-    interrupted = true;
+    waitsEnded = true;
   }
   changed.notify_all();
 }
 
-void Link::resume() {
+void Link::resumeFileWaits() {
   std::lock_guard lock(mutex);
-  interrupted = false;
+  waitsEnded = false;
 }
 
 }  // namespace qev

@@ -36,20 +36,20 @@ class Link {
     std::optional<Error> error;
   };
   // Asks qev for the next page file of `device` and waits for it. Ends with the cancellation
-  // error when `interrupt` is called meanwhile; a file that came all the same is closed.
+  // error when `endFileWaits` is called meanwhile; a file that came all the same is closed.
   File needFile(const std::string& device);
   // qev's answer, from the thread that reads the socket.
   void arrived(File file);
-  // Ends a wait in `needFile` (and any later one, until the next `resume`).
-  void interrupt();
-  void resume();
+  // Ends a wait in `needFile` (and any later one, until `resumeFileWaits`).
+  void endFileWaits();
+  void resumeFileWaits();
 
  private:
   int socket;
   std::mutex mutex;
   std::condition_variable changed;
   std::optional<File> file;
-  bool interrupted = false;
+  bool waitsEnded = false;
 };
 
 }  // namespace qev

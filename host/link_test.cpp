@@ -7,41 +7,16 @@
 #include <future>
 #include <string>
 
+#include "testing/ends.h"
+
 namespace qev {
 namespace {
 
-// A pipe whose write end travels to the link as a page file would; what is written into the
-// file the link hands out arrives at `read`.
-struct Pipe {
-  Descriptor read, write;
-};
-
-Pipe makePipe() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::pipe(fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
-
-// Everything written to the pipe until its last write end closes.
-std::string drain(const Descriptor& read) {
-  std::string text;
-  char buffer[64];
-  for (ssize_t n; (n = ::read(read.get(), buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-// The two ends of a socket pair as qev and its host have it.
-struct Ends {
-  Descriptor host, qev;
-};
-
-Ends makeEnds() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
+using qevtest::drain;
+using qevtest::Ends;
+using qevtest::makeEnds;
+using qevtest::makePipe;
+using qevtest::Pipe;
 
 // The link on the host's end of a real socket pair; the test plays qev on the other end.
 class LinkTest : public ::testing::Test {
@@ -51,7 +26,7 @@ class LinkTest : public ::testing::Test {
     auto received = wire::receive(qev.get());
     EXPECT_TRUE(received);
     if (!received) return {};
-    Descriptor(received->fd).reset();
+    received->fd.reset();
     return received->message;
   }
 
@@ -59,7 +34,7 @@ class LinkTest : public ::testing::Test {
   void deliver() {
     auto received = link.receive();
     ASSERT_TRUE(received);
-    link.arrived({.fd = Descriptor(received->fd), .error = received->message.error});
+    link.arrived({.fd = std::move(received->fd), .error = received->message.error});
   }
 
   Ends ends = makeEnds();
@@ -82,7 +57,7 @@ TEST_F(LinkTest, SendsMessagesAndReceivesQevsWithTheirDescriptors) {
   auto received = link.receive();
   ASSERT_TRUE(received);
   EXPECT_EQ(received->message.kind, wire::Kind::file);
-  Descriptor fd(received->fd);
+  Descriptor fd = std::move(received->fd);
   ASSERT_TRUE(fd.valid());
   ASSERT_EQ(::write(fd.get(), "page", 4), 4);
   fd.reset();
@@ -123,10 +98,10 @@ TEST_F(LinkTest, NeedFileAsksQevAndWaitsForItsAnswer) {
   EXPECT_EQ(file.error->code, Code::diskFull);
 }
 
-TEST_F(LinkTest, InterruptEndsTheWaitAndEveryOneAfterUntilResumed) {
+TEST_F(LinkTest, EndFileWaitsEndsTheWaitAndEveryOneAfterUntilResumed) {
   auto asked = std::async(std::launch::async, [&] { return link.needFile("test:0"); });
   EXPECT_EQ(fromHost().kind, wire::Kind::needFile);  // it is waiting
-  link.interrupt();
+  link.endFileWaits();
   Link::File file = asked.get();
   ASSERT_TRUE(file.error);
   EXPECT_EQ(file.error->code, Code::cancelled);
@@ -136,7 +111,7 @@ TEST_F(LinkTest, InterruptEndsTheWaitAndEveryOneAfterUntilResumed) {
   ASSERT_TRUE(file.error);
   EXPECT_EQ(file.error->code, Code::cancelled);
 
-  link.resume();
+  link.resumeFileWaits();
   asked = std::async(std::launch::async, [&] { return link.needFile("test:0"); });
   EXPECT_EQ(fromHost().kind, wire::Kind::needFile);
   Pipe pipe = makePipe();

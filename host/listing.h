@@ -1,40 +1,22 @@
 #pragma once
 
-// Listing in the driver host: asks SANE for its devices now and then and tells qev what
-// came and went. Worker thread only.
+// One listing: asks one SANE backend for its devices and tells the host about each on
+// `socket`: `added` with its record (the units its type suggests), then, when asked to probe,
+// `units` for each device it could open to read its sources. It runs in a process of its own,
+// which the lister (host/lister.h) forks for it, and whose SANE_CONFIG_DIR it changes: SANE
+// reads its own configuration as ever, through its dll, with the folder `config` (see
+// host/dll_config.h) before the user's, which names no backend but this one. So the devices
+// keep the names of SANE's dll ("backend:device"), and the backend's own files come from the
+// user's folders.
 
-#include <set>
-#include <string>
 #include <string_view>
-
-#include "common/wire.h"
-#include "host/identity.h"
 
 namespace qev {
 
-class Link;
-class SaneWorker;
+class OneBackend;
 
-class Listing {
- public:
-  // `probe`: open the devices whose backends open quickly and harmlessly, to learn their
-  // units from their source lists; every other device's units are guessed from its type.
-  // USB devices get stable identities from the sysfs tree at `sysfs`.
-  Listing(Link& link, SaneWorker& worker, bool probe, std::string sysfs = "/sys")
-      : link(link), worker(worker), probe(probe), identities(std::move(sysfs)) {}
-
-  void poll();
-
- private:
-  Link& link;
-  SaneWorker& worker;
-  bool probe;
-  Identities identities;
-  std::set<std::string> known;
-};
-
-// Whether `list` may open the device named `name` (a SANE name, "<backend>:…") to learn its
-// units: only for backends whose open is quick and leaves the scanner as it was.
-bool probeSafe(std::string_view name);
+// The listing of the backend of `config`, which it removes once SANE has read it; its exit
+// status: 0 once the backend has listed.
+int listBackend(int socket, const OneBackend& config, bool probe);
 
 }  // namespace qev

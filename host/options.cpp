@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "host/text.h"
+
 namespace qev {
 
 namespace {
@@ -12,10 +14,6 @@ std::string lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
-}
-
-bool has(const std::string& text, std::string_view part) {
-  return text.find(part) != std::string::npos;
 }
 
 std::optional<std::string> firstWith(const std::vector<std::string>& entries,
@@ -30,7 +28,7 @@ std::optional<std::string> firstWith(const std::vector<std::string>& entries,
   for (const auto& e : entries) {
     std::string l = lower(e);
     for (auto p : parts) {
-      if (has(l, p)) return e;
+      if (contains(l, p)) return e;
     }
   }
   return std::nullopt;
@@ -40,12 +38,13 @@ std::optional<std::string> firstWith(const std::vector<std::string>& entries,
 
 SourceKind sourceKind(std::string_view source) {
   std::string s = lower(source);
-  if (has(s, "duplex")) return SourceKind::duplex;
-  if (has(s, "adf") || has(s, "feeder") || has(s, "automatic document") || has(s, "sheet")) {
+  if (contains(s, "duplex")) return SourceKind::duplex;
+  if (contains(s, "adf") || contains(s, "feeder") || contains(s, "automatic document") ||
+      contains(s, "sheet")) {
     return SourceKind::feeder;
   }
-  if (has(s, "flatbed") || has(s, "flat bed") || s == "normal" || has(s, "document table") ||
-      has(s, "platen") || has(s, "glass")) {
+  if (contains(s, "flatbed") || contains(s, "flat bed") || s == "normal" ||
+      contains(s, "document table") || contains(s, "platen") || contains(s, "glass")) {
     return SourceKind::flatbed;
   }
   return SourceKind::other;
@@ -80,15 +79,15 @@ std::vector<UnitType> unitTypes(const std::optional<Sources>& sources, std::stri
   }
   if (!units.empty()) return units;
   std::string t = lower(type);
-  bool feeder = has(t, "sheetfed") || has(t, "sheet-fed") || has(t, "adf");
-  if (has(t, "flatbed") || !feeder) units.push_back(flatbedUnit);
+  bool feeder = contains(t, "sheetfed") || contains(t, "sheet-fed") || contains(t, "adf");
+  if (contains(t, "flatbed") || !feeder) units.push_back(flatbedUnit);
   if (feeder) units.push_back(feederUnit);
   return units;
 }
 
 std::optional<std::string> adfMode(const std::vector<std::string>& modes, bool duplex) {
   for (const auto& m : modes) {
-    if (has(lower(m), "duplex") == duplex) return m;
+    if (contains(lower(m), "duplex") == duplex) return m;
   }
   return std::nullopt;
 }

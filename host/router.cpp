@@ -1,28 +1,22 @@
 #include "host/router.h"
 
-#include <chrono>
 #include <new>
 #include <utility>
 
+#include "host/dll_config.h"
 #include "host/link.h"
-#include "host/listing.h"
 #include "host/worker.h"
 
 namespace qev {
-
-namespace {
-
-constexpr auto listingInterval = std::chrono::seconds(1);
-
-}  // namespace
 
 Router::Makers Router::sane(Link& link, SaneWorker& worker) {
   return {
       .core = [&link, &worker](wire::DeviceInfo info) -> std::shared_ptr<Core> {
         return std::make_shared<DeviceCore>(std::move(info), link, worker);
       },
-      .listing = [&link, &worker](bool probe) -> std::function<void()> {
-        return [listing = std::make_shared<Listing>(link, worker, probe)] { listing->poll(); };
+      .listing = [&link](bool probe, const std::string& wanted) -> std::unique_ptr<Browsing> {
+        return std::make_unique<ProcessBrowsing>(link, dllBackends(configFolders(configValue())),
+                                                 probe, wanted);
       },
   };
 }
@@ -30,7 +24,7 @@ Router::Makers Router::sane(Link& link, SaneWorker& worker) {
 void Router::run() {
   while (auto received = link.receive()) {
     // Only a page file comes with a descriptor; any other is closed unused.
-    route(received->message, Descriptor(received->fd));
+    route(received->message, std::move(received->fd));
   }
 }
 
@@ -40,21 +34,14 @@ void Router::route(wire::Message& message, Descriptor fd) {
     case wire::Kind::noFile:
       return link.arrived({.fd = std::move(fd), .error = message.error});
     case wire::Kind::browse:
-      return browse(message.probe);
+      return browse(message);
     default:
       return toCore(message);
   }
 }
 
-void Router::browse(bool probe) {
-  if (listing) return;
-  listing = true;
-  auto poll = makers.listing(probe);
-  worker.post(poll);
-  worker.every(listingInterval, [poll] {
-    poll();
-    return true;
-  });
+void Router::browse(const wire::Message& message) {
+  if (!browsing) browsing = makers.listing(message.probe, message.device);
 }
 
 void Router::toCore(wire::Message& m) {
@@ -68,6 +55,9 @@ void Router::toCore(wire::Message& m) {
   }
   switch (m.kind) {
     case wire::Kind::open:
+      // No listing runs while a session is open: it could disturb the scanner (some backends
+      // act on the hardware while listing) or hold it.
+      if (browsing) browsing->pause();
       worker.post([core] { core->open(); });
       break;
     case wire::Kind::select:
@@ -83,10 +73,11 @@ void Router::toCore(wire::Message& m) {
       });
       break;
     case wire::Kind::cancel:
-      core->interrupt();
+      core->cancelNow();
       worker.post([core] { core->cancel(); });
       break;
     case wire::Kind::close:
+      if (browsing) browsing->resume();
       core->stopSilently();
       worker.post([core] { core->close(); });
       break;

@@ -1,9 +1,10 @@
 #pragma once
 
 // The driver host's routing of qev's messages: a page file goes to the scan that waits for it
-// (Link), `browse` starts the listing once, and every other message goes to the core of the
-// device it names, made when qev opens that device. The cores' SANE work is queued on the
-// worker, in order; a cancel or a close also stops a running scan at once, from here.
+// (Link), `browse` starts the browsing once (held back while a session is open), and every
+// other message goes to the core of the device it names, made when qev opens that device. The
+// cores' SANE work is queued on the worker, in order; a cancel or a close also stops a running scan
+// at once, from here.
 
 #include <functional>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "common/descriptor.h"
 #include "common/wire.h"
+#include "host/browsing.h"
 #include "host/core.h"
 
 namespace qev {
@@ -22,13 +24,14 @@ class SaneWorker;
 class Router {
  public:
   // What the router makes as qev asks: a core for each device that qev opens, and the
-  // listing's poll (run on the worker at once, then now and then) when qev browses.
+  // browsing when qev browses (`probe` and the scanner `wanted`, as `browse` says).
   // Replaceable so that the routing can be tested without SANE.
   struct Makers {
     std::function<std::shared_ptr<Core>(wire::DeviceInfo info)> core;
-    std::function<std::function<void()>(bool probe)> listing;
+    std::function<std::unique_ptr<Browsing>(bool probe, const std::string& wanted)> listing;
   };
-  // The real ones: a DeviceCore for each device, and a Listing.
+  // The real ones: a DeviceCore for each device, and a ProcessBrowsing of the backends of
+  // SANE's configuration.
   static Makers sane(Link& link, SaneWorker& worker);
 
   Router(Link& link, SaneWorker& worker, Makers makers)
@@ -42,14 +45,14 @@ class Router {
 
  private:
   void route(wire::Message& message, Descriptor fd);
-  void browse(bool probe);
+  void browse(const wire::Message& message);
   void toCore(wire::Message& message);
 
   Link& link;
   SaneWorker& worker;
   Makers makers;
   std::map<std::string, std::shared_ptr<Core>> cores;
-  bool listing = false;  // the listing has started
+  std::unique_ptr<Browsing> browsing;  // once qev has browsed
 };
 
 }  // namespace qev

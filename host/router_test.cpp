@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "host/link.h"
 #include "host/worker.h"
+#include "testing/ends.h"
 #include "testing/sane_setup.h"
 
 namespace qev {
@@ -33,7 +35,7 @@ class FakeCore : public Core {
   FakeCore(wire::DeviceInfo info, Link& link, Scan scanning)
       : info(std::move(info)), link(link), scanning(scanning) {}
 
-  void interrupt() override { now.push_back("interrupt"); }
+  void cancelNow() override { now.push_back("cancelNow"); }
   void stopSilently() override { now.push_back("stopSilently"); }
   void open() override { queued.push_back("open"); }
   void select(UnitType type) override {
@@ -60,6 +62,17 @@ class FakeCore : public Core {
   Scan scanning;
 };
 
+// A browsing that records when it is held back.
+class FakeBrowsing : public Browsing {
+ public:
+  explicit FakeBrowsing(std::vector<std::string>& held) : held(held) {}
+  void pause() override { held.push_back("pause"); }
+  void resume() override { held.push_back("resume"); }
+
+ private:
+  std::vector<std::string>& held;
+};
+
 // SANE with no backend, for the worker to start and end.
 class NoBackends {
  public:
@@ -80,35 +93,11 @@ class NoBackends {
   std::optional<std::string> saved;
 };
 
-struct Ends {
-  Descriptor host, qev;
-};
-
-Ends makeEnds() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
-
-struct Pipe {
-  Descriptor read, write;
-};
-
-Pipe makePipe() {
-  int fds[2] = {-1, -1};
-  EXPECT_EQ(::pipe(fds), 0);
-  return {Descriptor(fds[0]), Descriptor(fds[1])};
-}
-
-// Everything written to the pipe until its last write end closes.
-std::string drain(const Descriptor& read) {
-  std::string text;
-  char buffer[64];
-  for (ssize_t n; (n = ::read(read.get(), buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
+using qevtest::drain;
+using qevtest::Ends;
+using qevtest::makeEnds;
+using qevtest::makePipe;
+using qevtest::Pipe;
 
 // The router on the host's end of a real socket pair, with a real link and worker and fake
 // cores; the test plays qev on the other end.
@@ -126,7 +115,7 @@ class RouterTest : public ::testing::Test {
     auto received = wire::receive(ends.qev.get());
     EXPECT_TRUE(received);
     if (!received) return {};
-    Descriptor(received->fd).reset();
+    received->fd.reset();
     return received->message;
   }
 
@@ -152,24 +141,24 @@ class RouterTest : public ::testing::Test {
   std::map<std::string, Scan> scans;
   std::map<std::string, std::shared_ptr<FakeCore>> cores;
   int made = 0;
-  std::vector<bool> listings;  // the probe of each listing made
-  std::promise<void> polled;   // the first poll
-  int polls = 0;
-  Router router{link, worker,
-                Router::Makers{.core = [this](wire::DeviceInfo info) -> std::shared_ptr<Core> {
-                                 ++made;
-                                 auto scanning =
-                                     scans.contains(info.name) ? scans[info.name] : Scan::records;
-                                 auto core = std::make_shared<FakeCore>(info, link, scanning);
-                                 cores[info.name] = core;
-                                 return core;
-                               },
-                               .listing = [this](bool probe) -> std::function<void()> {
-                                 listings.push_back(probe);
-                                 return [this] {
-                                   if (polls++ == 0) polled.set_value();
-                                 };
-                               }}};
+  // The probe and the scanner wanted of each browsing made, and the pauses and resumes of
+  // the browsing (on the thread that reads qev's messages).
+  std::vector<std::string> listings;
+  std::vector<std::string> held;
+  Router router{
+      link, worker,
+      Router::Makers{
+          .core = [this](wire::DeviceInfo info) -> std::shared_ptr<Core> {
+            ++made;
+            auto scanning = scans.contains(info.name) ? scans[info.name] : Scan::records;
+            auto core = std::make_shared<FakeCore>(info, link, scanning);
+            cores[info.name] = core;
+            return core;
+          },
+          .listing = [this](bool probe, const std::string& wanted) -> std::unique_ptr<Browsing> {
+            listings.push_back((probe ? "probe " : "") + wanted);
+            return std::make_unique<FakeBrowsing>(held);
+          }}};
   std::thread routing{[this] { router.run(); }};
 };
 
@@ -186,7 +175,7 @@ TEST_F(RouterTest, HandsEachMessageToTheCoreOfItsDevice) {
   EXPECT_EQ(core("a").info.name, "a");
   EXPECT_EQ(core("a").queued,
             (std::vector<std::string>{"open", "select feeder", "cancel", "open"}));
-  EXPECT_EQ(core("a").now, (std::vector<std::string>{"interrupt"}));
+  EXPECT_EQ(core("a").now, (std::vector<std::string>{"cancelNow"}));
   EXPECT_EQ(core("b").queued, (std::vector<std::string>{"open", "scan 300", "close"}));
   EXPECT_EQ(core("b").now, (std::vector<std::string>{"stopSilently"}));
 }
@@ -246,12 +235,23 @@ TEST_F(RouterTest, AScanThatRunsOutOfMemoryEndsAsSuch) {
   EXPECT_EQ(core("a").queued, (std::vector<std::string>{"open", "scan 0", "outOfMemory"}));
 }
 
-TEST_F(RouterTest, BrowseStartsTheListingOnce) {
-  send({.kind = wire::Kind::browse, .probe = true});
+TEST_F(RouterTest, BrowseStartsTheBrowsingOnce) {
+  send({.kind = wire::Kind::browse, .device = "test:0", .probe = true});
   send({.kind = wire::Kind::browse, .probe = false});
-  polled.get_future().wait();
   finish();
-  EXPECT_EQ(listings, (std::vector<bool>{true}));
+  EXPECT_EQ(listings, (std::vector<std::string>{"probe test:0"}));
+}
+
+TEST_F(RouterTest, TheBrowsingIsHeldBackWhileASessionIsOpen) {
+  send({.kind = wire::Kind::open, .device = "a"});  // before any browsing: nothing to hold
+  send({.kind = wire::Kind::close, .device = "a"});
+  send({.kind = wire::Kind::browse});
+  send({.kind = wire::Kind::open, .device = "a"});
+  send({.kind = wire::Kind::select, .device = "a"});
+  send({.kind = wire::Kind::close, .device = "a"});
+  send({.kind = wire::Kind::close, .device = "never opened"});
+  finish();
+  EXPECT_EQ(held, (std::vector<std::string>{"pause", "resume"}));
 }
 
 }  // namespace

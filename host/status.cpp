@@ -30,4 +30,9 @@ Error stopError() {
   return error;
 }
 
+wire::Texts saneTexts() {
+  return {.cancelled = stopError().description,
+          .invalid = saneError(SANE_STATUS_INVAL).description};
+}
+
 }  // namespace qev

@@ -6,6 +6,7 @@
 #include <sane/sane.h>
 
 #include "common/error.h"
+#include "common/wire.h"
 
 namespace qev {
 
@@ -17,5 +18,9 @@ Error saneError(SANE_Status status);
 
 // The error of a scan or session that qev stopped at the user's request.
 Error stopError();
+
+// SANE's texts that qev reports without an answer of the host's, sent to qev as soon as the
+// host runs: those of stopError and of an invalid request.
+wire::Texts saneTexts();
 
 }  // namespace qev

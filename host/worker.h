@@ -33,8 +33,8 @@ class SaneWorker {
   // returns true.
   void every(std::chrono::milliseconds interval, std::function<bool()> task);
 
-  // Sessions open on this worker: discovery pauses while there are any, since probing for
-  // devices can disturb a scan. Worker thread only.
+  // Sessions open on this worker: SANE is restarted only while there are none. Worker thread
+  // only.
   int openSessions = 0;
 
   // Ends SANE and starts it afresh, dropping whatever backends hold (the connections of the

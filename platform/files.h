@@ -71,8 +71,6 @@ class PageFile {
   // The same with paths for names.
   static std::optional<PageFile> create(const std::function<std::string(int attempt)>& path,
                                         Outcome& outcome, int attempts = 100000);
-  // Takes over the open file `fd` at `path`.
-  PageFile(int fd, std::string path);
   PageFile(PageFile&& other) noexcept;
   PageFile& operator=(PageFile&& other) noexcept;
   PageFile(const PageFile&) = delete;
@@ -106,10 +104,6 @@ class PageFile {
 
 // Creates the folder and any missing parents; a folder that exists already is success.
 Outcome makeFolder(const std::string& path);
-
-// Writes `bytes` to `path`, creating the file or replacing one of that name. On failure no
-// file of that name is left behind.
-Outcome writeFile(const std::string& path, std::span<const unsigned char> bytes);
 
 // Writes `bytes` to a file that did not exist before: `path` when that name is free, else the
 // first free "stem.N.ending" beside it (N from 2), so that no other file is ever replaced or

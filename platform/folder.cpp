@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/files.h"
 
@@ -64,6 +65,29 @@ Outcome checkWritable(const Folder& folder, bool unnamed) {
       folder, [](int attempt) { return ".qev-probe-" + std::to_string(attempt); }, outcome, 1000);
   if (!file) return outcome;
   return writeProbe(file->fd());  // and the file is removed
+}
+
+namespace {
+
+// Renames by names within folders (AT_FDCWD: the working directory), never replacing a file.
+Outcome moveAt(int source, const char* from, int target, const char* to) {
+  if (::renameat2(source, from, target, to, RENAME_NOREPLACE) == 0) return {};
+  if (errno != EINVAL && errno != ENOSYS) return systemError(errno);
+  // The file system does not know RENAME_NOREPLACE: a hard link fails when `to` exists.
+  if (::linkat(source, from, target, to, 0) != 0) return systemError(errno);
+  ::unlinkat(source, from, 0);
+  return {};
+}
+
+}  // namespace
+
+Outcome move(const std::string& from, const std::string& to) {
+  return moveAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+}
+
+Outcome move(const Folder& source, const std::string& from, const Folder& target,
+             const std::string& to) {
+  return moveAt(source.fd(), from.c_str(), target.fd(), to.c_str());
 }
 
 }  // namespace qev

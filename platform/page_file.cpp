@@ -56,8 +56,6 @@ std::optional<PageFile> PageFile::make(Descriptor folder, const std::string& fol
   return std::nullopt;
 }
 
-PageFile::PageFile(int fd, std::string path) : file(fd), name(path), shown(std::move(path)) {}
-
 PageFile::PageFile(Descriptor file, Descriptor folder, std::string name, std::string shown)
     : file(std::move(file)),
       folder(std::move(folder)),

@@ -1,9 +1,6 @@
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "platform/files.h"
 
@@ -35,13 +32,6 @@ Outcome fill(PageFile& file, std::span<const unsigned char> bytes) {
 
 }  // namespace
 
-Outcome writeFile(const std::string& path, std::span<const unsigned char> bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return systemError(errno);
-  PageFile file(fd, path);
-  return fill(file, bytes);
-}
-
 Written writeNew(const std::string& path, std::span<const unsigned char> bytes) {
   // Where the name is taken (another run's file), try "name.2.part", "name.3.part", … beside
   // it, keeping the ending.
@@ -58,28 +48,6 @@ Written writeNew(const std::string& path, std::span<const unsigned char> bytes) 
   auto file = PageFile::create(name, written.outcome, 1000);
   if (file) written.outcome = fill(*file, bytes);
   return written;
-}
-
-namespace {
-
-Outcome moveAt(int source, const char* from, int target, const char* to) {
-  if (::renameat2(source, from, target, to, RENAME_NOREPLACE) == 0) return {};
-  if (errno != EINVAL && errno != ENOSYS) return systemError(errno);
-  // The file system does not know RENAME_NOREPLACE: a hard link fails when `to` exists.
-  if (::linkat(source, from, target, to, 0) != 0) return systemError(errno);
-  ::unlinkat(source, from, 0);
-  return {};
-}
-
-}  // namespace
-
-Outcome move(const std::string& from, const std::string& to) {
-  return moveAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
-}
-
-Outcome move(const Folder& source, const std::string& from, const Folder& target,
-             const std::string& to) {
-  return moveAt(source.fd(), from.c_str(), target.fd(), to.c_str());
 }
 
 }  // namespace qev

@@ -61,35 +61,6 @@ TEST_F(Files, MakeFolderFailsThroughAPlainFile) {
   }
 }
 
-TEST_F(Files, WriteFileCreatesAndReplaces) {
-  EXPECT_TRUE(writeFile(at("f"), bytes("first, longer")).ok());
-  EXPECT_EQ(readFile(at("f")), "first, longer");
-  EXPECT_TRUE(writeFile(at("f"), bytes("second")).ok());
-  EXPECT_EQ(readFile(at("f")), "second");
-}
-
-TEST_F(Files, WriteFileFailureLeavesNoFile) {
-  put(at("plain"), "x");
-  ASSERT_EQ(symlink("/dev/full", at("full").c_str()), 0);
-  struct {
-    std::string path;
-    std::string description;
-  } cases[] = {
-      {at("missing/f"), "No such file or directory"},
-      {at("plain/f"), "Not a directory"},
-      // Opens, then every write fails as on a full disk.
-      {at("full"), "No space left on device"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    auto written = writeFile(c.path, bytes("page"));
-    ASSERT_FALSE(written.ok());
-    EXPECT_EQ(written.error().description, c.description);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(c.path)));
-  }
-  EXPECT_EQ(readFile(at("plain")), "x");
-}
-
 TEST_F(Files, WriteNewNeverReplacesAnotherRunsPartialFile) {
   put(at("p.jpg.part"), "another run's page");
   put(at("p.jpg.2.part"), "a third run's page");

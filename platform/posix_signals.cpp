@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "common/descriptor.h"
 #include "platform/run_loop.h"
 #include "platform/signals.h"
 
@@ -58,21 +59,25 @@ void holdStopSignals() { mask(SIG_BLOCK); }
 void releaseStopSignals() { mask(SIG_UNBLOCK); }
 
 struct StopSignals::Watch {
-  int fds[2] = {-1, -1};
+  // The pipe from the handler to the thread.
+  Descriptor reader, writer;
   struct sigaction old[2]{};
   std::thread thread;
 };
 
 StopSignals::StopSignals(RunLoop& loop, std::function<void()> onStop)
     : watch(std::make_unique<Watch>()) {
-  if (::pipe2(watch->fds, O_CLOEXEC) != 0) return;  // no pipe: the signals keep their default
-  wakeFd = watch->fds[1];
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return;  // no pipe: the signals keep their default
+  watch->reader = Descriptor(fds[0]);
+  watch->writer = Descriptor(fds[1]);
+  wakeFd = watch->writer.get();
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int i = 0; i < 2; ++i) ::sigaction(watched[i], &action, &watch->old[i]);
-  watch->thread = std::thread([&loop, onStop = std::move(onStop), fd = watch->fds[0]] {
+  watch->thread = std::thread([&loop, onStop = std::move(onStop), fd = watch->reader.get()] {
     bool stopping = false;
     for (;;) {
       char b;
@@ -98,13 +103,12 @@ StopSignals::StopSignals(RunLoop& loop, std::function<void()> onStop)
 StopSignals::~StopSignals() {
   if (!watch->thread.joinable()) return;
   char b = quitByte;
-  while (::write(watch->fds[1], &b, 1) < 0 && errno == EINTR) {
+  while (::write(watch->writer.get(), &b, 1) < 0 && errno == EINTR) {
   }
   watch->thread.join();
   for (int i = 0; i < 2; ++i) ::sigaction(watched[i], &watch->old[i], nullptr);
   wakeFd = -1;
-  ::close(watch->fds[0]);
-  ::close(watch->fds[1]);
+  // The pipe is closed with the watch, once no handler can write to it.
 }
 
 }  // namespace qev

@@ -11,8 +11,8 @@ void RunLoop::post(std::function<void()> callback) {
 }
 
 bool RunLoop::deliver(const Clock::time_point* deadline) {
-  interrupted = false;
-  while (!interrupted) {
+  waitEnded = false;
+  while (!waitEnded) {
     std::function<void()> next;
     {
       std::unique_lock lock(mutex);
@@ -30,7 +30,7 @@ bool RunLoop::deliver(const Clock::time_point* deadline) {
     }
     next();
   }
-  interrupted = false;
+  waitEnded = false;
   return true;
 }
 

@@ -25,8 +25,8 @@ class RunLoop {
   void post(std::function<void()> callback);
 
   // Delivers callbacks until `deadline`, or until a delivered callback has called
-  // `interrupt`. A deadline that has passed returns at once and delivers nothing, also when
-  // callbacks are waiting. Returns whether it was interrupted.
+  // `endWait`. A deadline that has passed returns at once and delivers nothing, also when
+  // callbacks are waiting. Returns whether `endWait` ended it.
   bool runUntil(Clock::time_point deadline);
 
   // Delivers callbacks without end.
@@ -34,16 +34,16 @@ class RunLoop {
 
   // Makes the current `runUntil` return once the callback that calls this has ended.
   // Called on the loop's thread, from a callback.
-  void interrupt() { interrupted = true; }
+  void endWait() { waitEnded = true; }
 
  private:
-  // Delivers until the deadline (none: forever) or an interrupt; true when interrupted.
+  // Delivers until the deadline (none: forever) or `endWait`; true when `endWait` ended it.
   bool deliver(const Clock::time_point* deadline);
 
   std::mutex mutex;
   std::condition_variable posted;
   std::deque<std::function<void()>> queue;
-  bool interrupted = false;
+  bool waitEnded = false;
 };
 
 }  // namespace qev

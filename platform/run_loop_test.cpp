@@ -37,7 +37,7 @@ TEST(RunLoop, DeliversPostsFromOtherThreadsOnItsOwnThread) {
           loop.post([&, t, i] {
             if (std::this_thread::get_id() != self) ++wrongThread;
             seen[t].push_back(i);
-            if (++delivered == threads * each) loop.interrupt();
+            if (++delivered == threads * each) loop.endWait();
           });
         }
       });
@@ -59,7 +59,7 @@ TEST(RunLoop, WakesForAPostWhileWaiting) {
     std::this_thread::sleep_for(30ms);
     loop.post([&] {
       ran = true;
-      loop.interrupt();
+      loop.endWait();
     });
   });
   // A far deadline, even the largest the clock holds, must not be taken for a past one.
@@ -75,7 +75,7 @@ TEST(RunLoop, PastDeadlineReturnsAtOnceAndDeliversNothing) {
   EXPECT_FALSE(loop.runUntil(RunLoop::Clock::time_point::min()));
   EXPECT_EQ(ran, 0);
   // The callback still waits for the next run.
-  loop.post([&] { loop.interrupt(); });
+  loop.post([&] { loop.endWait(); });
   EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 10s));
   EXPECT_EQ(ran, 1);
 }
@@ -87,18 +87,18 @@ TEST(RunLoop, ReturnsAtItsDeadlineWhenNothingComes) {
   EXPECT_GE(RunLoop::Clock::now() - start, 50ms);
 }
 
-TEST(RunLoop, InterruptEndsTheRunAfterTheCurrentCallback) {
+TEST(RunLoop, EndWaitEndsTheRunAfterTheCurrentCallback) {
   RunLoop loop;
   std::vector<int> seen;
   loop.post([&] {
     seen.push_back(1);
-    loop.interrupt();
+    loop.endWait();
     seen.push_back(2);
   });
   loop.post([&] { seen.push_back(3); });
   EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 10s));
   EXPECT_EQ(seen, (std::vector<int>{1, 2}));
-  // The interrupt is spent: the next run delivers the rest and waits for its deadline.
+  // The end is spent: the next run delivers the rest and waits for its deadline.
   EXPECT_FALSE(loop.runUntil(RunLoop::Clock::now() + 20ms));
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
 }

@@ -50,8 +50,10 @@ class Unit {
   virtual bool supportsDuplexScanning() const = 0;
   virtual void setDuplexScanningEnabled(bool enabled) = 0;
 
-  // Flatbeds only.
+  // The largest area the unit scans, in mm: a flatbed's whole glass; for a document feeder,
+  // the largest page a scan of it asks for.
   virtual Size physicalSize() const = 0;
+  // Flatbeds only.
   virtual void setScanArea(const Area& area) = 0;
 };
 
@@ -66,11 +68,13 @@ class DeviceDelegate {
   virtual void didOpen(Device& device, const std::optional<Error>& error) = 0;
   // The scanner went away.
   virtual void didRemove(Device& device) = 0;
-  virtual void didClose(Device& /*device*/, const std::optional<Error>& /*error*/) {}
-  virtual void didBecomeReady(Device& /*device*/) {}
 
   // The unit asked for is selected, or why not.
   virtual void didSelect(Device& device, Unit& unit, const std::optional<Error>& error) = 0;
+  // How far the page being read has come, when asked for (setReportsProgress): once when
+  // its first data arrive, with no line read, then whenever its figure (PageProgress::figure)
+  // has grown, at most ten times a second. Every report of a page comes before its `didScan`.
+  virtual void didProgress(Device& /*device*/, const PageProgress& /*progress*/) {}
   // One page lies in the downloads folder at `path`.
   virtual void didScan(Device& device, const std::string& path) = 0;
   // The scan is over: after the last page, or with the error that ended it.
@@ -97,6 +101,9 @@ class Device {
   virtual void setDownloadsFolder(const Folder& folder) = 0;
   virtual void setDocumentName(const std::string& name) = 0;
   virtual void setDocumentType(const std::string& type) = 0;
+  // Whether the scan reports how far each page has come (DeviceDelegate::didProgress). Off
+  // until set.
+  virtual void setReportsProgress(bool /*enabled*/) {}
   virtual void requestScan() = 0;
   // Closes the session before returning, leaving the scanner idle.
   virtual void requestCloseSession() = 0;
@@ -113,6 +120,9 @@ class BrowserDelegate {
   virtual ~BrowserDelegate() = default;
   virtual void didAdd(const std::shared_ptr<Device>& device) = 0;
   virtual void didRemove(const std::shared_ptr<Device>& device) = 0;
+  // The service cannot look for scanners at all (what it needs is missing or would not
+  // start): no scanner will come. `error` says what failed and where.
+  virtual void didFail(const Error& /*error*/) {}
 };
 
 class DeviceBrowser {
@@ -122,15 +132,21 @@ class DeviceBrowser {
   virtual void setBrowsedDeviceTypes(unsigned mask) = 0;
   // Devices come by callback from here on; browsing never stops.
   virtual void start() = 0;
+  // The service's error for a run that the user stopped before any session began: its
+  // description, and the code of a cancel.
+  virtual Error cancelledError() = 0;
 };
 
 // The platform's scanner service, posting its callbacks to `loop`. With `probe`, the service
 // may open devices briefly to learn their units (for a listing); without, it opens only the
-// device a session asks for.
-std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe);
+// device a session asks for. With `wanted`, the identifier of the one scanner a caller looks
+// for, the service may look only where a scanner of that identifier can be.
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe,
+                                                const std::string& wanted = {});
 
-// The service's error for a request that the user stopped: its description, and the code of a
-// cancel.
-Error cancelledError();
+// At the end of qev: lets whatever the service runs beside qev end as it ends by itself, and
+// waits a moment for it, so that its own end (a sanitizer build's leak check) runs before
+// the kernel ends it with qev. False when it ended with a failure of its own.
+bool endScannerService();
 
 }  // namespace qev

@@ -36,7 +36,7 @@ TEST(StopSignals, EachSignalBecomesOneCallbackOnTheRunLoop) {
     int stops = 0;
     StopSignals stop(loop, [&] {
       ++stops;
-      loop.interrupt();
+      loop.endWait();
     });
     ASSERT_EQ(::raise(signal), 0);
     EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 5s));
@@ -57,7 +57,7 @@ TEST(StopSignals, ASignalThatCameWhileHeldIsHandledOnceTheWatchIsInPlace) {
   {
     StopSignals stop(loop, [&] {
       ++stops;
-      loop.interrupt();
+      loop.endWait();
     });
     EXPECT_TRUE(loop.runUntil(RunLoop::Clock::now() + 5s));
   }

@@ -12,6 +12,7 @@ struct ScanRequest {
   std::string source;
   bool duplex = false;
   std::int64_t dpi = 300;
+  bool progress = false;  // report how far each page has come
 };
 
 }  // namespace qev

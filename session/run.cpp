@@ -15,12 +15,14 @@ void runScan(RunLoop& loop, std::unique_ptr<DeviceBrowser> service, const ScanRe
   // the session exists through the scanner, which cancels, closes and completes with its
   // cancellation error, ending the run like any failed scan.
   Scan* session = nullptr;
-  StopSignals stop(loop, [&session] {
-    if (session == nullptr) fail(Code::cancelled, "The scan stopped: ", cancelledError());
+  StopSignals stop(loop, [&session, &browser] {
+    if (session == nullptr) {
+      fail(Code::cancelled, "The scan stopped: ", browser.browser->cancelledError());
+    }
     session->device->requestCancel();
   });
   Scan scan(lookup(loop, browser, request.device, times), request.out, request.source,
-            request.duplex, request.dpi);
+            request.duplex, request.dpi, request.progress);
   session = &scan;
   scan.begin();
   loop.run();

@@ -1,6 +1,7 @@
 #include "session/run.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "cli/names.h"
+#include "platform/signals.h"
 #include "testing/capture.h"
 #include "testing/fake_scanner.h"
 #include "testing/temp_dir.h"
@@ -108,6 +110,21 @@ TEST_F(ScanRoad, AStopSignalCancelsTheScanAndKeepsItsPages) {
     ::sigaction(signal, nullptr, &now);
     EXPECT_EQ(now.sa_handler, SIG_DFL);
   }
+}
+
+// Before any scanner is found there is no session to cancel: the run ends at once, with the
+// service's own error for a stop.
+TEST_F(ScanRoad, AStopBeforeTheScannerIsFoundEndsWithTheServicesCancel) {
+  // Sent before the run and held back until the run watches for stop signals, which lets it
+  // through at once.
+  holdStopSignals();
+  ::pthread_kill(::pthread_self(), SIGTERM);
+  auto status = run({}, {.device = "wanted", .out = dir + "/out", .source = "feeder"}, 30s);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(capture.events,
+            (std::vector<json>{{{"event", "error"},
+                                {"code", "cancelled"},
+                                {"message", "The scan stopped: Operation was cancelled"}}}));
 }
 
 }  // namespace

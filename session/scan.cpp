@@ -26,12 +26,13 @@ constexpr const char* documentType = "public.jpeg";
 }  // namespace
 
 Scan::Scan(std::shared_ptr<Device> device, std::string out, std::string source, bool duplex,
-           std::int64_t dpi)
+           std::int64_t dpi, bool progress)
     : device(std::move(device)),
       out(std::move(out)),
       source(std::move(source)),
       duplex(duplex),
-      dpi(dpi) {
+      dpi(dpi),
+      progress(progress) {
   this->device->setDelegate(this);
 }
 
@@ -82,7 +83,18 @@ void Scan::didSelect(Device& scanner, Unit& unit, const std::optional<Error>& er
   scanner.setDownloadsFolder(*incoming);
   scanner.setDocumentName(documentName);
   scanner.setDocumentType(documentType);
+  // Without being asked for, progress is not even counted: the stream stays as it always was.
+  if (progress) scanner.setReportsProgress(true);
   scanner.requestScan();
+}
+
+void Scan::didProgress(Device&, const PageProgress& report) {
+  if (!progress) return;
+  const std::int64_t figure = report.figure();
+  if (report.page == shownPage && figure <= shownFigure) return;
+  shownPage = report.page;
+  shownFigure = figure;
+  emit({{"event", "progress"}, {"n", report.page}, {report.known() ? "percent" : "lines", figure}});
 }
 
 void Scan::didScan(Device&, const std::string& path) {

@@ -16,9 +16,10 @@ namespace qev {
 // status 1 after `error`. No callback looks at what came before it.
 class Scan : public DeviceDelegate {
  public:
-  // Makes the session `device`'s delegate.
+  // Makes the session `device`'s delegate. With `progress`, the session also reports how far
+  // each page has come.
   Scan(std::shared_ptr<Device> device, std::string out, std::string source, bool duplex,
-       std::int64_t dpi);
+       std::int64_t dpi, bool progress = false);
   Scan(const Scan&) = delete;
   Scan& operator=(const Scan&) = delete;
 
@@ -30,6 +31,9 @@ class Scan : public DeviceDelegate {
   void didOpen(Device& scanner, const std::optional<Error>& error) override;
   void didRemove(Device& scanner) override;
   void didSelect(Device& scanner, Unit& unit, const std::optional<Error>& error) override;
+  // Emits a `progress` event for the first report of each page and for each that shows a
+  // larger figure than the one before.
+  void didProgress(Device& scanner, const PageProgress& report) override;
   void didScan(Device& scanner, const std::string& path) override;
   void didComplete(Device& scanner, const std::optional<Error>& error) override;
 
@@ -38,12 +42,15 @@ class Scan : public DeviceDelegate {
   const std::string source;  // "flatbed" selects the flatbed, any other text the feeder
   const bool duplex;
   const std::int64_t dpi;
+  const bool progress;
   std::int64_t pages = 0;  // pages delivered so far
 
  private:
   // Opened by `begin` and held until the process ends: the scanner writes pages into
   // `incoming`, and each is moved from there into `folder`.
   std::optional<Folder> folder, incoming;
+  // The last progress emitted: its page and figure.
+  std::int64_t shownPage = 0, shownFigure = 0;
 };
 
 }  // namespace qev

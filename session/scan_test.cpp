@@ -352,13 +352,5 @@ TEST_F(ScanSession, AStagingFolderSwappedDuringTheRunRedirectsNoPage) {
   EXPECT_EQ(qevtest::names(out + "/moved"), std::vector<std::string>{});
 }
 
-TEST_F(ScanSession, CloseAndReadyCallbacksChangeNothing) {
-  Scan scan(device, out, "feeder", false, 300);
-  scan.didClose(*device, Error{"Closed"});
-  scan.didBecomeReady(*device);
-  EXPECT_TRUE(capture.events.empty());
-  EXPECT_EQ(scan.pages, 0);
-}
-
 }  // namespace
 }  // namespace qev

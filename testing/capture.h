@@ -1,7 +1,7 @@
 #pragma once
 
 // Captures what the front end writes and how it ends, for tests and fuzz targets: every event
-// line as written and parsed as JSON, and the status given to `end`, which throws `Ended`
+// line as written and parsed as JSON, and the status given to `end`, which throws `EndCalled`
 // instead of ending the process. While a Capture lives, nothing reaches standard output and
 // the process does not end; one Capture at a time.
 //
@@ -19,7 +19,8 @@
 
 namespace qevtest {
 
-struct Ended {
+// Thrown in place of ending the process: `end` was called with `status`.
+struct EndCalled {
   int status;
 };
 
@@ -30,7 +31,7 @@ class Capture {
       lines.emplace_back(line);
       events.push_back(nlohmann::json::parse(line));
     });
-    qev::setEnd([](int status) { throw Ended{status}; });
+    qev::setEnd([](int status) { throw EndCalled{status}; });
   }
   ~Capture() {
     qev::setEnd(nullptr);
@@ -43,7 +44,7 @@ class Capture {
   static std::optional<int> endOf(const std::function<void()>& body) {
     try {
       body();
-    } catch (const Ended& e) {
+    } catch (const EndCalled& e) {
       return e.status;
     }
     return std::nullopt;

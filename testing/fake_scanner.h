@@ -195,6 +195,10 @@ class Browser : public DeviceBrowser {
   void setBrowsedDeviceTypes(unsigned m) override { mask = m; }
 
   void start() override {
+    if (failure) {
+      loop.post([d = delegate, e = *failure] { d->didFail(e); });
+      return;
+    }
     thread = std::jthread([this](const std::stop_token& stop) {
       auto begin = RunLoop::Clock::now();
       for (const Arrival& a : arrivals) {
@@ -214,7 +218,12 @@ class Browser : public DeviceBrowser {
     });
   }
 
+  Error cancelledError() override { return cancelError; }
+
   unsigned mask = 0;
+  Error cancelError{"Operation was cancelled", Code::cancelled};
+  // What the service says at `start` instead of browsing, when it cannot.
+  std::optional<Error> failure;
 
  private:
   RunLoop& loop;

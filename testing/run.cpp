@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -46,34 +44,27 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   std::vector<std::string> argv = options.through;
   argv.push_back(options.binary.empty() ? QEV_BINARY : options.binary);
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> envp = environment(options.env);
-
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe";
     return {};
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-
   auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  auto argp = pointers(argv);
-  auto envpp = pointers(envp);
-  int spawned = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envpp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  Spawned child({.args = argv,
+                 .env = options.env,
+                 .cwd = options.cwd,
+                 .out = {.fd = out[1]},
+                 .err = {.fd = err[1]}});
   close(out[1]);
   close(err[1]);
   Run run;
-  if (spawned != 0) {
+  if (child.id() <= 0) {
     ADD_FAILURE() << "could not start " << argv[0];
     close(out[0]);
     close(err[0]);
     return run;
   }
+  const pid_t pid = child.id();
 
   std::string pending;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -142,9 +133,12 @@ Run qev(const std::vector<std::string>& args, const Options& options) {
   for (auto& p : fds) {
     if (p.fd >= 0) close(p.fd);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // Standard output ends with the process, but for a reader that left early; either way the
+  // end is near (one killed at the timeout is still being reaped).
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  Exit exit = child.wait(std::max(left, std::chrono::milliseconds(10000)));
+  run.status = exit.signal != 0 ? -1 : exit.code;
   EXPECT_EQ(pending, "") << "output does not end in a line feed";
   record(run.lines);
   for (const auto& line : run.lines) {

@@ -83,7 +83,10 @@ Saned::Saned(const SaneConfig& config, const std::map<std::string, std::string>&
   auto all = config.env();
   all.insert(env.begin(), env.end());
   // Killing the group ends saned and the children it forked for connections.
-  server.start({"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"}, all, true);
+  server.start({.args = {"saned", "-l", "-e", "-d", "0", "-b", "127.0.0.1"},
+                .env = all,
+                .err = {.path = "/dev/null"},
+                .group = true});
   if (running() && !listening(6566, 5)) stop();
 }
 

@@ -65,7 +65,7 @@ bool listening(int port, double seconds);
 class Saned {
  public:
   explicit Saned(const SaneConfig& config, const std::map<std::string, std::string>& env = {});
-  bool running() const { return server.running(); }
+  bool running() { return server.running(); }
   void stop() { server.stop(); }
 
  private:

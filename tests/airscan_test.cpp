@@ -39,10 +39,10 @@ class Scanner {
                                      std::string(QEV_SOURCE_DIR) + "/tests/escl_server.py",
                                      "--port", std::to_string(port)};
     args.insert(args.end(), flags.begin(), flags.end());
-    server.start(args);
+    server.start({.args = args, .group = true});
     if (server.running() && !qevtest::listening(port, 10)) server.stop();
   }
-  bool running() const { return server.running(); }
+  bool running() { return server.running(); }
 
  private:
   qevtest::Spawned server;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <regex>
 #include <sstream>
 
 #include "testing/jpeg.h"
@@ -367,6 +369,7 @@ TEST_P(Backend, ScansEachUnitInColourWithOptionsInAnOrderThatWorks) {
     // Listings come at any time (qev's discovery, the check for a device that failed).
     auto record = config.record(row.record);
     std::erase(record, "devices");
+    std::erase(record, "devices");
     auto set = settings(record);
     std::string shown;
     for (const auto& l : record) shown += l + "\n";
@@ -482,6 +485,175 @@ TEST(Backends, ListingOpensOnlyBackendsWhoseOpenIsHarmless) {
     EXPECT_EQ((*device)["feeder"], c.feeder);
   }
 }
+
+// What `show` tells of each emulated device: its units, flatbed first, with the area, the
+// resolutions and the duplex that a scan of each uses, read after selecting it (feeders have
+// their own area, fujitsu's the page size qev sets), and duplex true exactly where a scan
+// with --duplex gives two pages for each sheet (the Backend rows above).
+struct Shown {
+  std::string unit;
+  double width, height;
+  std::int64_t min, max;
+  std::vector<std::int64_t> list;  // empty: a range
+  bool duplex;
+};
+
+struct ShowRow {
+  std::string name;
+  std::string device;
+  std::string record;  // the device's record file
+  std::vector<Shown> units;
+};
+
+std::ostream& operator<<(std::ostream& out, const ShowRow& row) { return out << row.name; }
+
+const std::vector<std::int64_t> epsonDpi = {75, 150, 300, 600, 1200};
+const std::vector<std::int64_t> wideDpi = {75, 100, 150, 200, 300, 600, 1200};
+const std::vector<std::int64_t> esclDpi = {75, 100, 150, 200, 300, 600};
+
+const ShowRow showRows[] = {
+    {"epson2",
+     "epson2:net:192.0.2.10",
+     "epson2",
+     {{"flatbed", 215.9, 297.2, 75, 1200, epsonDpi, false},
+      {"feeder", 215.9, 355.6, 75, 1200, epsonDpi, true}}},
+    {"epsonds",
+     "epsonds:usb:04b8:0152",
+     "epsonds",
+     {{"flatbed", 215.9, 297.2, 75, 1200, wideDpi, false},
+      {"feeder", 215.9, 355.6, 75, 1200, wideDpi, true}}},
+    // The feeder's page is as large as qev asks for: A4's height, not the backend's Letter.
+    {"fujitsu",
+     "fujitsu:fi-7260:A0B1C2",
+     "fujitsu",
+     {{"flatbed", 215.9, 297.0, 50, 600, {}, false}, {"feeder", 215.9, 297.0, 50, 600, {}, true}}},
+    {"pixma",
+     "pixma:04A9176D_3F1A2B",
+     "pixma",
+     {{"flatbed", 216.0, 297.0, 75, 1200, epsonDpi, false},
+      {"feeder", 216.0, 355.6, 75, 1200, epsonDpi, true}}},
+    {"genesys_gl841",
+     "genesys:sheetfed-gl841",
+     "genesys-gl841",
+     {{"flatbed", 215.9, 355.6, 150, 600, {150, 300, 600}, false}}},
+    {"genesys_gl646",
+     "genesys:sheetfed-gl646",
+     "genesys-gl646",
+     {{"flatbed", 215.9, 355.6, 150, 600, {150, 300, 600}, false}}},
+    {"genesys_flatbed",
+     "genesys:lide",
+     "genesys-lide",
+     {{"flatbed", 216.1, 299.0, 75, 1200, {75, 100, 150, 300, 600, 1200}, false}}},
+    {"plustek",
+     "plustek:canoscan-n1240u",
+     "plustek",
+     {{"flatbed", 215.0, 297.0, 50, 1200, {}, false}}},
+    {"hp5590",
+     "hp5590:hp7650",
+     "hp5590",
+     {{"flatbed", 215.9, 297.2, 100, 2400, {100, 200, 300, 600, 1200, 2400}, false},
+      {"feeder", 215.9, 355.6, 100, 2400, {100, 200, 300, 600, 1200, 2400}, true}}},
+    {"avision",
+     "avision:av3750",
+     "avision",
+     {{"flatbed", 215.9, 297.0, 50, 600, {}, false}, {"feeder", 215.9, 355.6, 50, 600, {}, true}}},
+    {"avision_sheetfed",
+     "avision:av220",
+     "avision-sheetfed",
+     {{"feeder", 215.9, 355.6, 50, 600, {}, true}}},
+    {"avision_film",
+     "avision:filmscan",
+     "avision-film",
+     {{"flatbed", 36.0, 24.0, 100, 3600, {}, false}}},
+    {"kodakaio",
+     "kodakaio:net:192.0.2.12",
+     "kodakaio",
+     {{"flatbed", 215.9, 297.0, 75, 1200, {75, 150, 200, 300, 600, 1200}, false},
+      {"feeder", 215.9, 355.6, 75, 1200, {75, 150, 200, 300, 600, 1200}, true}}},
+    // No duplex: --duplex scans one side of each sheet.
+    {"xerox_mfp",
+     "xerox_mfp:workcentre-3225",
+     "xerox_mfp",
+     {{"flatbed", 216.0, 297.0, 75, 1200, wideDpi, false},
+      {"feeder", 216.0, 355.6, 75, 1200, wideDpi, false}}},
+    {"escl",
+     "escl:http://192.0.2.20:80",
+     "escl",
+     {{"flatbed", 215.9, 297.0, 75, 600, esclDpi, false},
+      {"feeder", 215.9, 297.0, 75, 600, esclDpi, true}}},
+    {"airscan",
+     "airscan:e:Office",
+     "airscan",
+     {{"flatbed", 215.9, 297.0, 75, 600, esclDpi, false},
+      {"feeder", 215.9, 355.6, 75, 600, esclDpi, true}}},
+    // Duplex by a switch.
+    {"hpaio_scl",
+     "hpaio:/usb/Officejet_Pro_8500_A910?serial=CN0A1B2C3D",
+     "hpaio-scl",
+     {{"flatbed", 215.9, 296.9, 75, 1200, {}, false},
+      {"feeder", 215.9, 381.0, 75, 1200, {}, true}}},
+    {"hpaio_ledm",
+     "hpaio:/net/Officejet_Pro_8600?ip=192.0.2.22",
+     "hpaio-ledm",
+     {{"flatbed", 215.9, 296.9, 75, 600, {75, 100, 200, 300, 600}, false},
+      {"feeder", 215.9, 355.6, 75, 600, {75, 100, 200, 300, 600}, true}}},
+    {"brscan3",
+     "brother3:bus1;dev1",
+     "brother3",
+     {{"flatbed", 215.9, 297.0, 100, 1200, {100, 150, 200, 300, 400, 600, 1200}, false},
+      {"feeder", 215.9, 355.6, 100, 1200, {100, 150, 200, 300, 400, 600, 1200}, true}}},
+    {"test",
+     "test:0",
+     "test",
+     {{"flatbed", 200.0, 200.0, 1, 1200, {}, false}, {"feeder", 200.0, 200.0, 1, 1200, {}, false}}},
+};
+
+class Show : public testing::TestWithParam<ShowRow> {};
+
+TEST_P(Show, TellsEachUnitAsAScanOfItWouldUseIt) {
+  const ShowRow& row = GetParam();
+  Backends config;
+  auto run = qevtest::qev({"show", "--device", row.device}, config.options());
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(run.events.size(), row.units.size() + 1) << run.out;
+  EXPECT_EQ(run.events.back(), (nlohmann::json{{"event", "done"}}));
+  for (std::size_t i = 0; i < row.units.size(); ++i) {
+    const Shown& unit = row.units[i];
+    SCOPED_TRACE(unit.unit);
+    nlohmann::json want = {{"event", "unit"},        {"unit", unit.unit},
+                           {"width_mm", unit.width}, {"height_mm", unit.height},
+                           {"dpi_min", unit.min},    {"dpi_max", unit.max},
+                           {"duplex", unit.duplex}};
+    if (!unit.list.empty()) want["dpi"] = unit.list;
+    EXPECT_EQ(run.events[i], want) << run.lines[i];
+    // Millimetres with one decimal, whatever they are.
+    EXPECT_TRUE(
+        std::regex_search(run.lines[i], std::regex(R"("width_mm":\d+\.\d,"height_mm":\d+\.\d,)")))
+        << run.lines[i];
+    // Duplex where a scan with --duplex gives two pages for each sheet, and only there.
+    auto scanned = std::find_if(std::begin(rows), std::end(rows),
+                                [&](const Row& r) { return r.device == row.device; });
+    if (unit.unit != "feeder" || scanned == std::end(rows)) continue;
+    std::optional<int> one, both;
+    for (const Scan& scan : scanned->scans) {
+      if (scan.source == "feeder") (scan.duplex ? both : one) = scan.pages;
+    }
+    if (one && both) {
+      EXPECT_EQ(unit.duplex, *both == 2 * *one);
+    }
+  }
+  // The device was opened, and nothing started.
+  auto record = config.record(row.record);
+  EXPECT_EQ(std::count(record.begin(), record.end(), "open"), 1);
+  EXPECT_EQ(std::count(record.begin(), record.end(), "start"), 0);
+  ASSERT_FALSE(record.empty());
+  EXPECT_EQ(record.back(), "close");
+}
+
+std::string showName(const testing::TestParamInfo<ShowRow>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Backends, Show, testing::ValuesIn(showRows), showName);
 
 // A scanner unplugged while it is opened, while its options are set or when a sheet starts is
 // reported as gone, like one unplugged in the middle of a page.

@@ -39,6 +39,7 @@ TEST(BrokenHost, QevTakesOnlyWhatItAskedFor) {
       {"scanned-twice", 1, "a message out of turn", 1},
       {"opened-twice", 1, "a message out of turn", 0},
       {"completed-unasked", 1, "a message out of turn", 0},
+      {"ready-twice", 1, "a message out of turn", 0},
       {"descriptor", 1, "a descriptor it was not asked for", 0},
       {"truncated", 1, "a malformed message", 0},
       {"foreign-path", 1, "a malformed message", 0},
@@ -114,6 +115,85 @@ TEST(BrokenHost, TheHostStartsWithOnlyItsOwnDescriptors) {
   ::close(fd);
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.events.back()["event"], "done") << run.out;
+}
+
+// A scan's progress reports are taken only when the scan asked for them, for a page whose file
+// the host was given and has not reported whole; any other is a message out of turn.
+TEST(BrokenHost, ProgressIsTakenOnlyForThePageBeingRead) {
+  struct Case {
+    const char* fault;
+    bool asked;                       // --progress
+    const char* message;              // of the error; none for `done`
+    std::vector<std::int64_t> shown;  // the percents of page 1 that qev shows
+  } cases[] = {
+      {"progress", true, nullptr, {0, 50, 100}},
+      {"progress", false, nullptr, {}},
+      {"progress-unasked", false, "a message out of turn", {}},
+      {"progress-before-file", true, "a message out of turn", {}},
+      {"progress-ahead", true, "a message out of turn", {0, 50, 100}},
+      {"progress-after-page", true, "a message out of turn", {0, 50, 100}},
+  };
+  TempDir bin;
+  fs::copy_file(QEV_BINARY, bin / "qev");
+  fs::create_symlink(QEV_STANDIN_HOST, bin / "qev-host");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + (c.asked ? " asked" : ""));
+    TempDir dir;
+    qevtest::Options options;
+    options.binary = bin / "qev";
+    options.timeout = std::chrono::seconds(30);
+    options.env = {{"QEV_STANDIN", c.fault}};
+    std::vector<std::string> args = {"scan",      "--device", "stand:in", "--out",
+                                     dir / "out", "--source", "flatbed"};
+    if (c.asked) args.push_back("--progress");
+    auto run = qevtest::qev(args, options);
+    ASSERT_FALSE(run.events.empty());
+    if (c.message == nullptr) {
+      EXPECT_EQ(run.status, 0) << run.out;
+      EXPECT_EQ(run.events.back()["event"], "done") << run.out;
+    } else {
+      EXPECT_EQ(run.status, 1) << run.out;
+      EXPECT_EQ(run.events.back()["message"], broken(c.message)) << run.out;
+    }
+    std::vector<std::int64_t> shown;
+    for (const auto& e : run.events) {
+      if (e["event"] != "progress") continue;
+      EXPECT_EQ(e["n"], 1);
+      shown.push_back(e.value("percent", std::int64_t{-1}));
+    }
+    EXPECT_EQ(shown, c.shown) << run.out;
+  }
+}
+
+// A host that dies while `show` opens the scanner or selects a unit ends the run with the
+// driver's error, said of the step it died in.
+TEST(BrokenHost, AHostThatDiesDuringShowEndsItWithTheDriversError) {
+  struct Case {
+    const char* fault;
+    const char* message;
+  } cases[] = {
+      {"dies-opening",
+       "The scanner did not open: The scanner's driver stopped unexpectedly (Killed)."},
+      {"dies-selecting",
+       "The scanner did not take the settings: The scanner's driver stopped unexpectedly "
+       "(Aborted)."},
+  };
+  TempDir bin;
+  fs::copy_file(QEV_BINARY, bin / "qev");
+  fs::create_symlink(QEV_STANDIN_HOST, bin / "qev-host");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    qevtest::Options options;
+    options.binary = bin / "qev";
+    options.timeout = std::chrono::seconds(30);
+    options.env = {{"QEV_STANDIN", c.fault}};
+    auto run = qevtest::qev({"show", "--device", "stand:in"}, options);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.events.size(), 1u) << run.out;
+    EXPECT_EQ(
+        run.events[0],
+        (nlohmann::json{{"event", "error"}, {"code", "driver_stopped"}, {"message", c.message}}));
+  }
 }
 
 }  // namespace

@@ -75,21 +75,58 @@ def main(argv):
                 failures.append("simulate: page 1 was shown only at the end of the run")
         cases.append("simulate")
 
-        # A scan of SANE's test scanner, from its flatbed: one page.
+        # A scan of SANE's test scanner, from its flatbed: one page, with its progress: 0% as
+        # its data start, then any figures that grew while it was read.
+        test_config = {"SANE_CONFIG_DIR": str(source / "tests" / "sane" / "test")}
         scans = os.path.join(folder, "scans")
         status, lines, _ = run(example, qev, ["scan", "--device", "test:0", "--out", scans,
-                                              "--source", "flatbed", "--dpi", "50"],
-                               {"SANE_CONFIG_DIR": str(source / "tests" / "sane" / "test")})
+                                              "--source", "flatbed", "--dpi", "50",
+                                              "--progress"], test_config)
         texts = [text for _, text in lines]
+        figures = [int(m[1]) for m in map(re.compile(r"page 1: (\d+)%").fullmatch, texts) if m]
+        rest = [text for text in texts if not re.fullmatch(r"page 1: \d+%", text)]
         patterns = ["scanning with Noname frontend-tester",
                     "page 1: " + re.escape(scans) + r"/QEV_\d{8}_\d{6}_0001\.jpg", "done: 1 page",
                     "exit status 0"]
-        if status != 0 or len(texts) != len(patterns) or not all(
-                re.fullmatch(p, t) for p, t in zip(patterns, texts)):
+        if status != 0 or len(rest) != len(patterns) or not all(
+                re.fullmatch(p, t) for p, t in zip(patterns, rest)):
             failures.append(f"scan: status {status}, output {texts}")
-        elif not os.path.isfile(texts[1].split(": ", 1)[1]):
-            failures.append(f"scan: no file for {texts[1]!r}")
+        elif not os.path.isfile(rest[1].split(": ", 1)[1]):
+            failures.append(f"scan: no file for {rest[1]!r}")
+        elif (not figures or figures[0] != 0 or figures != sorted(set(figures))
+              or texts.index(rest[1]) < len(figures) + 1):
+            failures.append(f"scan: progress {texts}")
         cases.append("scan")
+
+        # What the test scanner can do: two units, each on a line of its own.
+        status, lines, _ = run(example, qev, ["show", "--device", "test:0"], test_config)
+        texts = [text for _, text in lines]
+        want = ["flatbed: 200.0 x 200.0 mm, 1 to 1200 dpi, one side",
+                "feeder: 200.0 x 200.0 mm, 1 to 1200 dpi, one side", "done", "exit status 0"]
+        if status != 0 or texts != want:
+            failures.append(f"show: status {status}, output {texts}")
+        cases.append("show")
+        # A caller's own time limit: a scan slower than TIMEOUT is cancelled, and its final
+        # line still arrives. SANE's test scanner sends 64 bytes every 0.2 s here.
+        slow = os.path.join(folder, "slow")
+        os.mkdir(slow)
+        changes = {"read-delay": "true", "read-delay-duration": "200000", "read-limit": "true",
+                   "read-limit-size": "64"}
+        with open(source / "tests" / "sane" / "test" / "test.conf", encoding="utf-8") as f:
+            lines = [line.split(" ")[0] + " " + changes[line.split(" ")[0]] + "\n"
+                     if line.split(" ")[0] in changes else line for line in f]
+        with open(os.path.join(slow, "test.conf"), "w", encoding="utf-8") as f:
+            f.writelines(lines)
+        with open(os.path.join(slow, "dll.conf"), "w", encoding="utf-8") as f:
+            f.write("test\n")
+        status, lines, _ = run(example, qev, ["scan", "--device", "test:0", "--out", scans,
+                                              "--source", "flatbed", "--dpi", "50"],
+                               {"SANE_CONFIG_DIR": slow, "TIMEOUT": "1"})
+        texts = [text for _, text in lines]
+        want = ["scanning with Noname frontend-tester", "cancelled after 1 s", "exit status 1"]
+        if status != 1 or texts != want:
+            failures.append(f"timeout: status {status}, output {texts}")
+        cases.append("timeout")
 
     for failure in failures:
         print(failure)

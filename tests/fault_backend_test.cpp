@@ -2,51 +2,53 @@
 // the end-to-end tests of the scanner service load it: SANE_CONFIG_DIR names a folder whose
 // dll.conf lists "fault", and LD_LIBRARY_PATH names the folder that holds libsane-fault.so.1.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sane/sane.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "testing/files.h"
-#include "testing/run.h"
 #include "testing/spawn.h"
 #include "testing/temp_dir.h"
 
 namespace {
 
+using qevtest::exited;
+using qevtest::killedBy;
+
+// scanimage with `args` against the backend configured in the folder `config`, run in the
+// folder `dir` with its standard output and error in the files "stdout" and "stderr" there,
+// and no core dumps.
+qevtest::Launch scanimage(const std::vector<std::string>& args, const std::string& config,
+                          const qevtest::TempDir& dir) {
+  std::vector<std::string> argv = {"sh", "-c", "ulimit -c 0 && exec scanimage \"$@\"", "scanimage"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return {.args = argv,
+          .env = {{"SANE_CONFIG_DIR", config}, {"LD_LIBRARY_PATH", QEV_FAULT_BACKEND_DIR}},
+          .cwd = dir.path(),
+          .in = {.path = "/dev/null"},
+          .out = {.path = "stdout"},
+          .err = {.path = "stderr"}};
+}
+
 struct Result {
-  int status = -1;
+  qevtest::Exit ended;
   std::string out, err;
 };
 
-std::string quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 // Runs scanimage in `dir` against the backend with the configuration in tests/sane/fault-basic.
 Result scanimage(const std::vector<std::string>& args, const qevtest::TempDir& dir) {
-  std::string command = "cd " + quoted(dir.path()) +
-                        " && SANE_CONFIG_DIR=" + quoted(QEV_SOURCE_DIR "/tests/sane/fault-basic") +
-                        " LD_LIBRARY_PATH=" + quoted(QEV_FAULT_BACKEND_DIR) + " scanimage";
-  for (const auto& a : args) command += " " + quoted(a);
-  command += " >" + quoted(dir / "stdout") + " 2>" + quoted(dir / "stderr");
-  int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, qevtest::readFile(dir / "stdout"),
-          qevtest::readFile(dir / "stderr")};
+  qevtest::Spawned scan(scanimage(args, QEV_SOURCE_DIR "/tests/sane/fault-basic", dir));
+  auto ended = scan.wait();
+  return {ended, qevtest::readFile(dir / "stdout"), qevtest::readFile(dir / "stderr")};
 }
 
 // "P5 10 4 65535" with the number of bytes after the header, from a PNM file.
@@ -67,7 +69,7 @@ std::string pnmShape(const std::string& path) {
 TEST(FaultBackend, ListsEveryDeviceWithItsTextsByteForByte) {
   qevtest::TempDir dir;
   auto run = scanimage({"-L"}, dir);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.ended, exited(0)) << run.err;
   for (const char* line : {
            "device `fault:flatbed' is a Fault Flatbed 1 flatbed scanner\n",
            "device `fault:feeder' is a Fault Feeder \"Duplex\" sheetfed scanner\n",
@@ -155,9 +157,9 @@ TEST(FaultBackend, ScansAndFailsAsConfigured) {
     qevtest::TempDir dir;
     auto run = scanimage(c.args, dir);
     if (c.err.empty() || c.err.find("WARNING") != std::string::npos) {
-      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.ended, exited(0)) << run.err;
     } else {
-      EXPECT_NE(run.status, 0) << run.err;
+      EXPECT_NE(run.ended, exited(0)) << run.err;
     }
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
     for (const auto& [file, shape] : c.pages) EXPECT_EQ(pnmShape(dir / file), shape) << file;
@@ -195,80 +197,6 @@ class Conf {
 
  private:
   qevtest::TempDir dir;
-};
-
-// How a process ended: its exit status, or the signal that ended it.
-struct Ended {
-  int code = -1, signal = 0;
-  bool operator==(const Ended&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Ended& e) {
-  return e.signal ? out << "signal " << e.signal : out << "exit " << e.code;
-}
-
-Ended exited(int code) { return {code, 0}; }
-Ended killed(int signal) { return {-1, signal}; }
-
-// scanimage running against the backend configured in `conf`, in the folder `dir`, with its
-// standard output and error in the files "stdout" and "stderr" there and no core dumps.
-// Killed when the object goes away.
-class Scanimage {
- public:
-  Scanimage(const std::vector<std::string>& args, const Conf& conf, const qevtest::TempDir& dir) {
-    std::vector<std::string> argv = {"sh", "-c", "ulimit -c 0 && exec scanimage \"$@\"",
-                                     "scanimage"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env = {"SANE_CONFIG_DIR=" + conf.path(),
-                                    std::string("LD_LIBRARY_PATH=") + QEV_FAULT_BACKEND_DIR,
-                                    std::string("PATH=") + std::getenv("PATH")};
-    auto argp = qevtest::pointers(argv);
-    auto envp = qevtest::pointers(env);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawnp(&pid, "sh", &actions, nullptr, argp.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_GT(pid, 0) << "cannot start scanimage";
-  }
-  ~Scanimage() {
-    if (running()) {
-      ::kill(pid, SIGKILL);
-      wait();
-    }
-  }
-  Scanimage(const Scanimage&) = delete;
-  Scanimage& operator=(const Scanimage&) = delete;
-
-  pid_t id() const { return pid; }
-  bool running() { return pid > 0 && !ended && !reap(WNOHANG); }
-  void signal(int number) { ::kill(pid, number); }
-
-  // Waits for the end; a process still running after `limit` is killed and fails the test.
-  Ended wait(std::chrono::milliseconds limit = 30s) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (running() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
-    if (running()) {
-      ADD_FAILURE() << "scanimage still runs after " << limit.count() << " ms";
-      ::kill(pid, SIGKILL);
-      reap(0);
-    }
-    return ended.value_or(Ended{});
-  }
-
- private:
-  bool reap(int flags) {
-    int status = 0;
-    if (pid <= 0 || ::waitpid(pid, &status, flags) != pid) return false;
-    ended = WIFSIGNALED(status) ? killed(WTERMSIG(status)) : exited(WEXITSTATUS(status));
-    return true;
-  }
-
-  pid_t pid = -1;
-  std::optional<Ended> ended;
 };
 
 // Waits up to 30 seconds until the last line of the file at `path` is `line`.
@@ -336,7 +264,7 @@ TEST(FaultBackend, BehavesAsRealBackendsDo) {
     std::vector<std::string> args;
     std::vector<std::pair<std::string, std::string>> pages = {};  // file, pnmShape
     std::vector<std::string> absent = {};                         // files that must not exist
-    Ended ended = exited(0);
+    qevtest::Exit ended = exited(0);
     std::string err = "";                  // a part of standard error
     std::vector<std::string> record = {};  // lines of the record, in this order
     std::vector<std::string> out = {};     // parts of standard output
@@ -453,7 +381,7 @@ TEST(FaultBackend, BehavesAsRealBackendsDo) {
        .pages = {{"p2.pnm", "P5 4 2 255 +8"}},
        .absent = {"p3.pnm"},
        .ended = exited(2),  // scanimage exits with the status: SANE_STATUS_CANCELLED
-       .err = "sane_start: Operation was canceled"},
+       .err = std::string("sane_start: ") + sane_strstatus(SANE_STATUS_CANCELLED)},
       {.name = "the feeder's end: IO_ERROR from sane_start after a wait",
        .device = sheetfed + "feeder-end = io-error-after 200\n",
        .args = {"--batch=p%d.pnm"},
@@ -510,7 +438,7 @@ TEST(FaultBackend, BehavesAsRealBackendsDo) {
     std::vector<std::string> args = {"-d", "fault:d"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     auto start = std::chrono::steady_clock::now();
-    Scanimage scan(args, conf, dir);
+    qevtest::Spawned scan(scanimage(args, conf.path(), dir));
     EXPECT_EQ(scan.wait(), c.ended);
     EXPECT_GE(std::chrono::steady_clock::now() - start, c.least);
     std::string err = qevtest::readFile(dir / "stderr"), out = qevtest::readFile(dir / "stdout");
@@ -536,9 +464,10 @@ TEST(FaultBackend, RecordsWhatTheFrontendAskedForInCallOrder) {
       "source = Flatbed, ADF\nmode = Gray, Color\nresolution = int range 50 600 0\n"
       "area = 100 100\noption = gamma fixed range 0.5 3 0\n");
   qevtest::TempDir dir;
-  Scanimage scan({"-d", "fault:d", "--source", "adf", "--mode", "Color", "--resolution", "700",
-                  "--gamma", "1.5", "-x", "50", "-y", "150", "--batch=p%d.pnm"},
-                 conf, dir);
+  qevtest::Spawned scan(
+      scanimage({"-d", "fault:d", "--source", "adf", "--mode", "Color", "--resolution", "700",
+                 "--gamma", "1.5", "-x", "50", "-y", "150", "--batch=p%d.pnm"},
+                conf.path(), dir));
   EXPECT_EQ(scan.wait(), exited(0));
   EXPECT_EQ(qevtest::readFile(conf.record()),
             "open\n"
@@ -579,7 +508,7 @@ TEST(FaultBackend, PrintedTextReachesBothStreamsAndAnyTypeIsListed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     qevtest::TempDir dir;
-    Scanimage scan(c.args, conf, dir);
+    qevtest::Spawned scan(scanimage(c.args, conf.path(), dir));
     EXPECT_EQ(scan.wait(), exited(0));
     EXPECT_EQ(qevtest::readFile(dir / "stdout"), c.out);
     auto err = linesOf(dir / "stderr");
@@ -593,18 +522,18 @@ TEST(FaultBackend, CrashesEndTheFrontend) {
   struct Case {
     const char* name;
     std::string device;
-    Ended ended;
+    qevtest::Exit ended;
     std::vector<std::string> pages;  // whole pages written before the end
     std::vector<std::string> record;
   } cases[] = {
       {"SIGSEGV halfway through page 2",
        feeder + "crash = 2 segv\n",
-       killed(SIGSEGV),
+       killedBy(SIGSEGV),
        {"p1.pnm"},
        {"open", "start", "start"}},
       {"abort halfway through page 1",
        feeder + "crash = 1 abort\n",
-       killed(SIGABRT),
+       killedBy(SIGABRT),
        {},
        {"open", "start"}},
       {"exit(3) halfway through page 3",
@@ -612,13 +541,13 @@ TEST(FaultBackend, CrashesEndTheFrontend) {
        exited(3),
        {"p1.pnm", "p2.pnm"},
        {"open", "start", "start", "start"}},
-      {"SIGSEGV inside sane_open", feeder + "crash = open segv\n", killed(SIGSEGV), {}, {"open"}},
+      {"SIGSEGV inside sane_open", feeder + "crash = open segv\n", killedBy(SIGSEGV), {}, {"open"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Conf conf(c.device);
     qevtest::TempDir dir;
-    Scanimage scan({"-d", "fault:d", "--batch=p%d.pnm"}, conf, dir);
+    qevtest::Spawned scan(scanimage({"-d", "fault:d", "--batch=p%d.pnm"}, conf.path(), dir));
     EXPECT_EQ(scan.wait(), c.ended);
     for (const auto& page : c.pages) EXPECT_EQ(pnmShape(dir / page), "P5 40 30 255 +1200");
     EXPECT_FALSE(std::ifstream(dir / ("p" + std::to_string(c.pages.size() + 1) + ".pnm")).good());
@@ -675,7 +604,7 @@ TEST(FaultBackend, HangsNeverReturnAndIgnoreCancel) {
     SCOPED_TRACE(c.name);
     Conf conf(c.device);
     qevtest::TempDir dir;
-    Scanimage scan(c.args, conf, dir);
+    qevtest::Spawned scan(scanimage(c.args, conf.path(), dir));
     ASSERT_TRUE(waitForLast(conf.record(), "hang")) << joined(linesOf(conf.record()));
     EXPECT_TRUE(scan.running());
     EXPECT_EQ(caught(scan.id()) & handled, c.handlers ? handled : 0);
@@ -686,9 +615,9 @@ TEST(FaultBackend, HangsNeverReturnAndIgnoreCancel) {
       std::this_thread::sleep_for(200ms);
       EXPECT_TRUE(scan.running());
       scan.signal(SIGKILL);
-      EXPECT_EQ(scan.wait(), killed(SIGKILL));
+      EXPECT_EQ(scan.wait(), killedBy(SIGKILL));
     } else {
-      EXPECT_EQ(scan.wait(), killed(SIGTERM));
+      EXPECT_EQ(scan.wait(), killedBy(SIGTERM));
     }
     EXPECT_EQ(linesOf(conf.record()), c.record);
     if (c.firstPage) {
@@ -757,7 +686,7 @@ TEST(FaultBackend, ReportsAndIgnoresEveryUnusableLine) {
   for (const auto& l : lines) text += std::string(l.text) + "\n";
   Conf conf(text, true);
   qevtest::TempDir dir;
-  Scanimage scan({"-d", "fault:d", "-o", "page.pnm"}, conf, dir);
+  qevtest::Spawned scan(scanimage({"-d", "fault:d", "-o", "page.pnm"}, conf.path(), dir));
   // The usable lines leave a device that scans a page of 4 × 2 and never crashes or hangs.
   EXPECT_EQ(scan.wait(), exited(0));
   EXPECT_EQ(pnmShape(dir / "page.pnm"), "P5 4 2 255 +8");

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 #include "testing/jpeg.h"
 #include "testing/run.h"
 #include "testing/sane_setup.h"
@@ -86,7 +85,7 @@ TEST_F(Net, AScannerThatGoesAwayMidScanIsReportedDisconnected) {
   auto scan =
       qevtest::qev({"scan", "--device", "net:127.0.0.1:fault:d", "--out", out.path()}, options);
   EXPECT_TRUE(inFlight) << "no page was seen in flight";
-  EXPECT_EQ(scan.status, 1);
+  EXPECT_EQ(scan.status, 1) << scan.err;
   ASSERT_EQ(scan.events.size(), 2u) << scan.out;
   EXPECT_EQ(scan.events[0]["event"], "opened");
   EXPECT_EQ(scan.events[1], (nlohmann::json{{"event", "error"},

@@ -99,8 +99,21 @@ echo "the installed qev wrote $(basename "$1")"
 # The installed qev finds its driver host and scans SANE's test scanner through it.
 status=0
 SANE_CONFIG_DIR="$(cd "$(dirname "$0")" && pwd)/sane/test" "$root/usr/bin/qev" scan --device test:0 \
-  --source flatbed --dpi 50 --out "$scratch/scans" >"$scratch/scan" 2>"$scratch/errors" || status=$?
+  --source flatbed --dpi 50 --out "$scratch/scans" --progress >"$scratch/scan" 2>"$scratch/errors" ||
+  status=$?
 cat "$scratch/scan"
 [ "$status" -eq 0 ] || fail "qev scan: status $status"
 [ ! -s "$scratch/errors" ] || fail "qev scan wrote to standard error: $(cat "$scratch/errors")"
 [ "$(tail -n 1 "$scratch/scan")" = '{"event":"done","pages":1}' ] || fail "the scan did not end with done"
+[ "$(sed -n 2p "$scratch/scan")" = '{"event":"progress","n":1,"percent":0}' ] ||
+  fail "the scan's page did not start with its progress"
+
+# And tells what the test scanner can do.
+status=0
+SANE_CONFIG_DIR="$(cd "$(dirname "$0")" && pwd)/sane/test" "$root/usr/bin/qev" show --device test:0 \
+  >"$scratch/show" 2>"$scratch/errors" || status=$?
+cat "$scratch/show"
+[ "$status" -eq 0 ] || fail "qev show: status $status"
+[ ! -s "$scratch/errors" ] || fail "qev show wrote to standard error: $(cat "$scratch/errors")"
+[ "$(grep -c '"event":"unit"' "$scratch/show")" -eq 2 ] || fail "expected two unit events"
+[ "$(tail -n 1 "$scratch/show")" = '{"event":"done"}' ] || fail "show did not end with done"

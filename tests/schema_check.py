@@ -9,6 +9,7 @@ Prints each invalid line with where it came from and exits 1 when there is one, 
 line was read at all (an empty log means the lines were never recorded).
 """
 
+import decimal
 import json
 import pathlib
 import sys
@@ -48,9 +49,10 @@ class Checker:
         """Returns why the line (bytes, without its line feed) is invalid, or None."""
         try:
             text = raw.decode("utf-8")
-            # Fractions and exponents become texts, so that the schema refuses them where it
-            # wants an integer (draft 2020-12 would take 1.0 as an integer).
-            event = json.loads(text, parse_float=str, parse_constant=_no_constant,
+            # Fractions and exponents become decimals, which are numbers but never integers,
+            # so that the schema refuses them where it wants an integer (draft 2020-12 would
+            # take the float 1.0 as one).
+            event = json.loads(text, parse_float=decimal.Decimal, parse_constant=_no_constant,
                                object_pairs_hook=_pairs)
         except (UnicodeDecodeError, ValueError, LineError) as e:
             return str(e)

@@ -22,6 +22,9 @@ TEST(Usage, EveryUsageErrorIsOneErrorLineAndStatusOne) {
       {{"scan", "--device", "test:0"}, "Name a scanner and a folder."},
       {{"scan", "--out", "x"}, "Name a scanner and a folder."},
       {{"scan", "--device", "test:0", "--out"}, "Name a scanner and a folder."},
+      {{"Show", "--device", "test:0"}, "Use list, scan or simulate."},
+      {{"show"}, "Name a scanner with --device."},
+      {{"show", "--out", "x", "--device"}, "Name a scanner with --device."},
   };
   for (const auto& c : cases) {
     std::string shown;

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <vector>
 
 #include "platform/run_loop.h"
@@ -27,6 +29,10 @@ constexpr int hostSocket = 3;
 // asked (a flood) would otherwise fill qev's memory.
 constexpr int maxBacklog = 1024;
 
+// The hosts of this process that have started, for `endHosts`.
+std::mutex hostsMutex;
+std::set<HostProcess*> hosts;
+
 std::string stopped(const std::string& how) {
   return "The scanner's driver stopped unexpectedly (" + how + ").";
 }
@@ -42,43 +48,56 @@ bool executable(const std::string& path) { return ::access(path.c_str(), X_OK) =
 
 }  // namespace
 
-std::string hostPath() {
+std::vector<std::string> hostPlaces() {
   std::vector<char> buffer(PATH_MAX + 1);
   ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (n <= 0) return {};
-  std::string self(buffer.data(), static_cast<std::size_t>(n));
-  std::string dir = self.substr(0, self.rfind('/'));
-  for (std::string candidate : {dir + "/qev-host", dir + "/../libexec/qev/qev-host"}) {
-    if (executable(candidate)) return candidate;
-  }
-  return {};
+  // The link is the executable's real path: its folder's parent is the one ".." names.
+  std::filesystem::path self(std::string(buffer.data(), static_cast<std::size_t>(n)));
+  std::filesystem::path dir = self.parent_path();
+  return {dir / "qev-host", dir.parent_path() / "libexec" / "qev" / "qev-host"};
 }
 
-std::string endDescription(int status) {
-  std::string how;
+std::string endHow(int status) {
   if (WIFSIGNALED(status)) {
     const char* name = ::strsignal(WTERMSIG(status));
-    how = name != nullptr ? name : "signal " + std::to_string(WTERMSIG(status));
-  } else if (WIFEXITED(status)) {
-    how = "exit status " + std::to_string(WEXITSTATUS(status));
-  } else {
-    how = "status " + std::to_string(status);
+    return name != nullptr ? name : "signal " + std::to_string(WTERMSIG(status));
   }
-  return stopped(how);
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  return "status " + std::to_string(status);
 }
+
+std::string endDescription(int status) { return stopped(endHow(status)); }
 
 std::string brokenDescription(const std::string& reason) { return stopped(reason); }
 
+void HostProcess::failed(const std::string& description) {
+  ended = true;
+  Error why{description, Code::driverMissing};
+  loop.post([gone = handlers.gone, why] { gone(why); });
+}
+
 HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
     : loop(loop), handlers(std::move(handlers)) {
-  int pair[2];
-  std::string path = hostPath();
-  if (path.empty() || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
-    std::string why = path.empty() ? "The scanner's driver host (qev-host) is not installed."
-                                   : systemError(errno).description;
-    loop.post([gone = this->handlers.gone, why] { gone(why); });
+  auto places = hostPlaces();
+  for (const auto& place : places) {
+    if (executable(place)) {
+      path = place;
+      break;
+    }
+  }
+  if (path.empty()) {
+    std::string where = places.empty() ? "beside qev" : places.front();
+    for (std::size_t i = 1; i < places.size(); ++i) where += " or " + places[i];
+    failed("there is no executable qev-host at " + where + ".");
     return;
   }
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    failed(path + ": " + systemError(errno).description);
+    return;
+  }
+  Descriptor ours(pair[0]), theirs(pair[1]);
   std::string parent = std::to_string(::getpid());
   std::string fd = std::to_string(hostSocket);
   std::vector<char*> argv = {path.data(), fd.data(), parent.data(), nullptr};
@@ -88,7 +107,7 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (!wantsDiagnostics()) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pair[1], hostSocket);
+  posix_spawn_file_actions_adddup2(&actions, theirs.get(), hostSocket);
   // Only its own descriptors: none that qev's caller left open reaches the backends.
   posix_spawn_file_actions_addclosefrom_np(&actions, hostSocket + 1);
   posix_spawnattr_t attributes;
@@ -106,43 +125,65 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  ::close(pair[1]);
-  if (spawned != 0 || ::pipe2(wakeFds, O_CLOEXEC) != 0) {
-    pid = spawned != 0 ? -1 : pid;
-    if (pid > 0) {
+  theirs.reset();  // the host's now
+  int wake[2];
+  if (spawned != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
+    std::string why = systemError(spawned != 0 ? spawned : errno).description;
+    if (spawned == 0) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
-      pid = -1;
     }
-    ::close(pair[0]);
-    std::string why = systemError(spawned != 0 ? spawned : errno).description;
-    loop.post([gone = this->handlers.gone, why] { gone(why); });
+    pid = -1;
+    failed(path + ": " + why);
     return;
   }
-  socket = pair[0];
+  wakeReader = Descriptor(wake[0]);
+  wakeWriter = Descriptor(wake[1]);
+  socket = std::move(ours);
   reader = std::thread([this] { read(); });
+  std::lock_guard lock(hostsMutex);
+  hosts.insert(this);
 }
 
 HostProcess::~HostProcess() {
   if (!reader.joinable()) return;
+  {
+    std::lock_guard lock(hostsMutex);
+    hosts.erase(this);
+  }
   kill();
-  ::shutdown(socket, SHUT_RDWR);
+  ::shutdown(socket.get(), SHUT_RDWR);
   reader.join();
-  ::close(socket);
-  ::close(wakeFds[0]);
-  ::close(wakeFds[1]);
 }
 
 bool HostProcess::send(const wire::Message& message, int fd) {
-  if (socket < 0) return false;
+  if (!socket.valid()) return false;
   if (message.kind == wire::Kind::close) ++closesAsked;
-  return wire::send(socket, message, fd);
+  return wire::send(socket.get(), message, fd);
 }
 
 void HostProcess::kill() {
   // Once the host is reaped its pid may be another process's.
   std::lock_guard lock(mutex);
-  if (!ended && pid > 0) ::kill(pid, SIGKILL);
+  if (!ended && pid > 0) {
+    ::kill(pid, SIGKILL);
+    killed = true;
+  }
+}
+
+bool HostProcess::finish(Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  if (ended || killed) return true;
+  ::shutdown(socket.get(), SHUT_WR);
+  if (!changed.wait_for(lock, limit, [&] { return ended; })) return true;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool endHosts(HostProcess::Clock::duration limit) {
+  std::lock_guard lock(hostsMutex);
+  bool clean = true;
+  for (HostProcess* host : hosts) clean = host->finish(limit) && clean;
+  return clean;
 }
 
 void HostProcess::broke(const std::string& reason) {
@@ -154,13 +195,19 @@ void HostProcess::broke(const std::string& reason) {
 }
 
 bool HostProcess::believable(const wire::Received& received) {
-  if (received.fd >= 0) {
-    // qev hands descriptors to the host, never the other way.
-    ::close(received.fd);
+  if (received.fd.valid()) {
+    // qev hands descriptors to the host, never the other way (the Received closes it).
     broke("a descriptor it was not asked for");
     return false;
   }
   switch (received.message.kind) {
+    case wire::Kind::ready: {
+      std::lock_guard lock(mutex);
+      if (saneTexts) break;
+      saneTexts = received.message.texts;
+      changed.notify_all();
+      return true;
+    }
     case wire::Kind::closed: {
       std::lock_guard lock(mutex);
       if (closedCount >= closesAsked) break;
@@ -174,15 +221,22 @@ bool HostProcess::believable(const wire::Received& received) {
     case wire::Kind::opened:
     case wire::Kind::selected:
     case wire::Kind::needFile:
+    case wire::Kind::progress:
     case wire::Kind::scanned:
     case wire::Kind::completed:
     case wire::Kind::lost:
+    case wire::Kind::reading:
       return true;
     default:  // what qev sends
       break;
   }
   broke("a message out of turn");
   return false;
+}
+
+void HostProcess::wake() {
+  char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeWriter.get(), &b, 1);
 }
 
 void HostProcess::killAfter(Clock::duration grace) {
@@ -192,8 +246,7 @@ void HostProcess::killAfter(Clock::duration grace) {
     if (at >= killAt) return;
     killAt = at;
   }
-  char b = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+  wake();
 }
 
 void HostProcess::spare() {
@@ -201,8 +254,23 @@ void HostProcess::spare() {
     std::lock_guard lock(mutex);
     killAt = Clock::time_point::max();
   }
-  char b = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeFds[1], &b, 1);
+  wake();
+}
+
+void HostProcess::expect(Clock::duration limit) {
+  {
+    std::lock_guard lock(mutex);
+    answerBy = Clock::now() + limit;
+  }
+  wake();
+}
+
+void HostProcess::answered() {
+  {
+    std::lock_guard lock(mutex);
+    answerBy = Clock::time_point::max();
+  }
+  wake();
 }
 
 int HostProcess::closedSoFar() {
@@ -215,37 +283,52 @@ bool HostProcess::waitClosed(int before, Clock::duration limit) {
   return changed.wait_for(lock, limit, [&] { return closedCount != before || ended; });
 }
 
+std::optional<wire::Texts> HostProcess::texts(Clock::duration limit) {
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, limit, [&] { return saneTexts.has_value() || ended; });
+  return saneTexts;
+}
+
 void HostProcess::read() {
   for (;;) {
     int timeout = -1;
     {
       std::lock_guard lock(mutex);
-      if (killAt != Clock::time_point::max()) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(killAt - Clock::now()).count();
+      auto due = std::min(killAt, answerBy);
+      if (due != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
         timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(left, INT_MAX)));
       }
     }
-    pollfd p[2] = {{socket, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+    pollfd p[2] = {{socket.get(), POLLIN, 0}, {wakeReader.get(), POLLIN, 0}};
     int ready = ::poll(p, 2, timeout);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) {
-      kill();  // the grace has run out; the end of the stream follows
-      std::lock_guard lock(mutex);
-      killAt = Clock::time_point::max();
+      {
+        // A grace or a limit has run out (a limit may have moved meanwhile); the end of the
+        // stream follows the kill.
+        std::lock_guard lock(mutex);
+        auto now = Clock::now();
+        if (killAt > now && answerBy > now) continue;
+        overdue = overdue || (answerBy <= now && killAt > now);
+        killAt = answerBy = Clock::time_point::max();
+      }
+      kill();
       continue;
     }
     if (p[1].revents != 0) {
       char b[16];
-      [[maybe_unused]] ssize_t n = ::read(wakeFds[0], b, sizeof b);
+      [[maybe_unused]] ssize_t n = ::read(wakeReader.get(), b, sizeof b);
     }
     if (p[0].revents == 0) continue;
     wire::Silence silence{};
-    auto received = wire::receive(socket, &silence);
+    auto received = wire::receive(socket.get(), &silence);
     if (!received) {
       if (silence == wire::Silence::malformed) broke("a malformed message");
       break;
     }
     if (!believable(*received)) break;
+    if (received->message.kind == wire::Kind::ready) continue;  // kept for `texts`
     if (backlog->fetch_add(1) >= maxBacklog) {
       broke("too many messages");
       break;
@@ -262,14 +345,24 @@ void HostProcess::read() {
   siginfo_t info{};
   while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
-  int status = 0;
-  std::string why;
+  Error why;
   {
     std::lock_guard lock(mutex);
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     ended = true;
-    why = brokenReason.empty() ? endDescription(status) : brokenDescription(brokenReason);
+    if (!saneTexts) {
+      // It never said that it runs: a broken installation, not a backend.
+      why = {
+          path + " ended at once (" + (brokenReason.empty() ? endHow(status) : brokenReason) + ").",
+          Code::driverMissing};
+    } else if (!brokenReason.empty()) {
+      why = {brokenDescription(brokenReason), Code::driverStopped};
+    } else if (overdue) {
+      why = {notAnsweringText, Code::notAnswering};
+    } else {
+      why = {endDescription(status), Code::driverStopped};
+    }
     changed.notify_all();
   }
   loop.post([gone = handlers.gone, why] { gone(why); });

@@ -3,12 +3,14 @@
 // host writes into, and what becomes of a session when the host dies.
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
+#include <string_view>
 
 #include "common/utf8.h"
-#include "platform/client/naming.h"
 #include "platform/client/page_check.h"
 #include "platform/client/process.h"
 #include "platform/files.h"
@@ -22,14 +24,50 @@ namespace {
 constexpr unsigned scannerType = 0x2;
 // How long a session's close may take before qev ends without waiting for it.
 constexpr auto closeLimit = std::chrono::seconds(5);
-// How long a cancelled session may take to stop before its host is killed.
+// How long a cancelled session may take to stop before its host is killed; also how long a
+// stop waits for the host's first message, should it come before it.
 constexpr auto cancelGrace = std::chrono::milliseconds(1500);
-// The texts the host's SANE would give; needed when the host cannot give them.
-constexpr const char* cancelledText = "Operation was canceled";
-constexpr const char* invalidText = "Invalid argument";
 // The page files a host may be writing at once: the page it reads, and the one before it
 // while that page's last bands are written.
 constexpr std::size_t maxIncomplete = 2;
+
+// The error of a device whose host is not there to answer, or never said a word.
+Error notRunning() { return Error{"The scanner's driver is not running.", Code::driverStopped}; }
+// How long qev's end waits for its host to end by itself. A host ends as soon as it reads the
+// end of its socket; only one that checks itself at its end (under valgrind) takes a while.
+constexpr auto endLimit = std::chrono::seconds(5);
+// How long the host may take over each request of a session before the scanner counts as no
+// longer answering: generous, from what real backends take. An open may wait for the scanner
+// to wake up (hp5590: up to 90 s; avision: 10 s; airscan: 20 s); setting options is quick,
+// also over a network. A page's start may warm the lamp up and calibrate (epson2: up to 70 s;
+// genesys: 65 s and more; avision: 90 s) or fetch the whole page (escl), and a sheet-fed
+// scanner may wait a minute for a sheet (genesys); a read may wait for a whole page (epsonds)
+// or a slow network. Reads that keep returning nothing are the host's to judge (habits.h:
+// two minutes), so the wait for data is longer than that.
+struct Limits {
+  std::chrono::milliseconds open{std::chrono::seconds(120)};
+  std::chrono::milliseconds settings{std::chrono::seconds(60)};  // selecting, setting options
+  std::chrono::milliseconds start{std::chrono::seconds(180)};    // a page, up to its first data
+  std::chrono::milliseconds data{std::chrono::seconds(180)};     // between data and the next
+};
+
+// The limits, which qev's own tests shorten (all to one number of milliseconds) through
+// QEV_TEST_LIMITS_MS, so that a backend that hangs ends a test quickly. For the tests only:
+// it is no option of qev's, and no one else sets it.
+const Limits& limits() {
+  static const Limits chosen = [] {
+    Limits all;
+    const char* test = std::getenv("QEV_TEST_LIMITS_MS");
+    std::string_view text = test != nullptr ? test : "";
+    int ms = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error == std::errc() && end == text.data() + text.size() && ms > 0) {
+      all.open = all.settings = all.start = all.data = std::chrono::milliseconds(ms);
+    }
+    return all;
+  }();
+  return chosen;
+}
 
 class Service;
 
@@ -69,8 +107,12 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   std::optional<std::string> uuid() const override {
     return validUtf8(info.uuid.value_or(info.name));
   }
-  std::optional<std::string> name() const override { return nameOf(info); }
-  std::optional<std::string> transport() const override { return transportOf(info); }
+  // As the host tells them, made valid for the events.
+  std::optional<std::string> name() const override {
+    if (!info.displayName) return std::nullopt;
+    return validUtf8(*info.displayName);
+  }
+  std::optional<std::string> transport() const override { return validUtf8(info.transport); }
   std::vector<UnitType> availableUnitTypes() const override { return info.units; }
 
   void setDelegate(DeviceDelegate* d) override { delegate = d; }
@@ -82,24 +124,32 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   void setDocumentName(const std::string& name) override { document = name; }
   // Pages are always JPEG files.
   void setDocumentType(const std::string&) override {}
+  void setReportsProgress(bool enabled) override { reportsProgress = enabled; }
   void requestScan() override;
   void requestCloseSession() override;
   void requestCancel() override;
 
   // On the loop's thread. False when the message does not fit the session's stage.
   [[nodiscard]] bool handle(const wire::Message& message);
-  void hostGone(const std::string& why);
+  void hostGone(const Error& why);
 
   wire::DeviceInfo info;
   bool present = true;  // listed, not reported gone
 
  private:
   std::shared_ptr<Service> live() const;
+  // A stop, and a request out of turn, in SANE's words as the host sent them.
+  Error cancelledError() const;
+  Error invalidError() const;
   void send(wire::Message message, int fd = -1);
+  // The host owes an answer within `limit` / none.
+  void expect(std::chrono::milliseconds limit);
+  void answered();
   void later(std::optional<Error> error);
   void complete(const std::optional<Error>& error);
   void giveFile();
   bool takePage();
+  bool fitsProgress(const PageProgress& progress) const;
 
   RunLoop& loop;
   std::weak_ptr<Service> service;
@@ -109,6 +159,10 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   const Folder* folder = nullptr;  // the session's, open until the scan completes
   std::string document = "scan";
   int nextFile = 1;
+  std::int64_t filesGiven = 0;  // page files of the scan handed to the host
+  std::int64_t pagesTaken = 0;  // pages of the scan reported whole
+  bool reportsProgress = false;
+  bool progressAsked = false;  // by the scan under way
   Stage stage = Stage::idle;
   bool cancelled = false;  // the user stopped the session: only its completion is awaited
   // The page files the host is writing, oldest first, not yet reported complete: the page
@@ -126,22 +180,20 @@ class Service : public std::enable_shared_from_this<Service> {
   // More scanners than this from one host are a flood, not a listing.
   static constexpr std::size_t maxDevices = 512;
 
-  Service(RunLoop& loop, bool probe) : loop(loop), probe(probe) {}
+  Service(RunLoop& loop, bool probe, std::string wanted)
+      : loop(loop), probe(probe), wanted(std::move(wanted)) {}
 
   void start() {
     std::weak_ptr<Service> self = weak_from_this();
+    auto message = [self](wire::Received& r) {
+      if (auto s = self.lock()) s->handle(r);
+    };
+    auto gone = [self](const Error& why) {
+      if (auto s = self.lock()) s->gone(why);
+    };
     host = std::make_unique<HostProcess>(loop,
-                                         HostProcess::Handlers{.message =
-                                                                   [self](wire::Received& r) {
-                                                                     if (auto s = self.lock())
-                                                                       s->handle(r);
-                                                                   },
-                                                               .gone =
-                                                                   [self](const std::string& why) {
-                                                                     if (auto s = self.lock())
-                                                                       s->gone(why);
-                                                                   }});
-    host->send({.kind = wire::Kind::browse, .probe = probe});
+                                         HostProcess::Handlers{.message = message, .gone = gone});
+    host->send({.kind = wire::Kind::browse, .device = wanted, .probe = probe});
   }
 
   void handle(wire::Received& r) {
@@ -189,6 +241,20 @@ class Service : public std::enable_shared_from_this<Service> {
     }
   }
 
+  // SANE's texts as the host sent them. A stop may come before the host's first message has
+  // been read: it is given as long as a cancel is.
+  std::optional<wire::Texts> texts() { return host ? host->texts(cancelGrace) : std::nullopt; }
+  // The errors qev reports without the host's answer, in SANE's words as the host sent them
+  // as soon as it ran; without them, the host is not running.
+  Error cancelledError() {
+    auto said = texts();
+    return said ? Error{said->cancelled, Code::cancelled} : notRunning();
+  }
+  Error invalidError() {
+    auto said = texts();
+    return said ? Error{said->invalid} : notRunning();
+  }
+
   // Stops a host that sent what it must not. Nothing it sent is looked at any more; its
   // sessions end when its end is reported.
   void broke(const std::string& reason) {
@@ -196,8 +262,10 @@ class Service : public std::enable_shared_from_this<Service> {
     if (host) host->broke(reason);
   }
 
-  void gone(const std::string& why) {
+  void gone(const Error& why) {
     dead = true;
+    // A host that never ran finds no scanner: the browser fails.
+    if (why.code == Code::driverMissing && delegate) delegate->didFail(why);
     // Copied: a device's delegate may end the run, or add to the map.
     auto all = devices;
     for (auto& [name, device] : all) device->hostGone(why);
@@ -205,12 +273,23 @@ class Service : public std::enable_shared_from_this<Service> {
 
   RunLoop& loop;
   const bool probe;
+  const std::string wanted;  // the identifier of the scanner a scan looks for, or empty
   std::unique_ptr<HostProcess> host;
   bool dead = false;
   BrowserDelegate* delegate = nullptr;
   // Every device the host reported, also after it went away: it may come back.
   std::map<std::string, std::shared_ptr<HostDevice>> devices;
 };
+
+Error HostDevice::cancelledError() const {
+  auto s = service.lock();
+  return s ? s->cancelledError() : notRunning();
+}
+
+Error HostDevice::invalidError() const {
+  auto s = service.lock();
+  return s ? s->invalidError() : notRunning();
+}
 
 std::shared_ptr<Service> HostDevice::live() const {
   auto s = service.lock();
@@ -223,6 +302,14 @@ void HostDevice::send(wire::Message message, int fd) {
   if (auto s = live()) s->host->send(message, fd);
 }
 
+void HostDevice::expect(std::chrono::milliseconds limit) {
+  if (auto s = live()) s->host->expect(limit);
+}
+
+void HostDevice::answered() {
+  if (auto s = live()) s->host->answered();
+}
+
 // Completes the session on the loop, as an answer would.
 void HostDevice::later(std::optional<Error> error) {
   loop.post([self = shared_from_this(), error] { self->complete(error); });
@@ -232,30 +319,39 @@ void HostDevice::requestOpenSession() {
   cancelled = false;
   if (!live()) {
     stage = Stage::opening;
-    return later(Error{"The scanner's driver is not running.", Code::driverStopped});
+    return later(notRunning());
   }
   stage = Stage::opening;
   send({.kind = wire::Kind::open, .info = info});
+  expect(limits().open);
 }
 
 void HostDevice::requestSelectUnit(UnitType type) {
-  if (stage != Stage::open) return later(Error{invalidText});
+  if (stage != Stage::open) return later(invalidError());
   stage = Stage::selecting;
   send({.kind = wire::Kind::select, .unit = type});
+  expect(limits().settings);
 }
 
 void HostDevice::requestScan() {
-  if (stage != Stage::open || current == nullptr) return later(Error{invalidText});
+  if (stage != Stage::open || current == nullptr) return later(invalidError());
   wire::ScanJob job = current->wanted;
   job.unit = current->info.type;
+  job.progress = reportsProgress;
+  progressAsked = reportsProgress;
   nextFile = 1;
+  filesGiven = 0;
+  pagesTaken = 0;
   stage = Stage::scanning;
   send({.kind = wire::Kind::scan, .job = job});
+  // The options are set before the first page file is asked for.
+  expect(limits().settings);
 }
 
 void HostDevice::requestCloseSession() {
   stage = Stage::idle;
   pending.clear();
+  answered();
   auto s = live();
   if (!s) return;
   int before = s->host->closedSoFar();
@@ -275,6 +371,7 @@ void HostDevice::requestCancel() {
 
 void HostDevice::complete(const std::optional<Error>& error) {
   stage = Stage::idle;
+  answered();
   if (auto s = live(); s && cancelled) s->host->spare();  // the cancel was answered
   cancelled = false;
   pending.clear();
@@ -285,7 +382,7 @@ void HostDevice::complete(const std::optional<Error>& error) {
 // is incomplete, and removes it should the host die while writing it.
 void HostDevice::giveFile() {
   if (folder == nullptr) {
-    send({.kind = wire::Kind::noFile, .error = Error{invalidText}});
+    send({.kind = wire::Kind::noFile, .error = invalidError()});
     return;
   }
   Outcome outcome;
@@ -302,6 +399,7 @@ void HostDevice::giveFile() {
     return;
   }
   send({.kind = wire::Kind::file}, file->fd());
+  ++filesGiven;
   pending.push_back(std::move(*file));
 }
 
@@ -322,14 +420,23 @@ bool HostDevice::takePage() {
     path = page.path();
     page.keep();
   }  // closed before the page is handed on
+  ++pagesTaken;
   if (delegate) delegate->didScan(*this, path);
   return true;
+}
+
+// A report of how far a page has come, asked for by the scan, about a page whose file the
+// host holds and has not reported whole, with figures that can be.
+bool HostDevice::fitsProgress(const PageProgress& p) const {
+  return progressAsked && p.page > pagesTaken && p.page <= filesGiven && p.lines >= 0 &&
+         p.total >= -1;
 }
 
 bool HostDevice::handle(const wire::Message& m) {
   switch (m.kind) {
     case wire::Kind::opened:
       if (stage != Stage::opening) return false;
+      answered();
       stage = m.error ? Stage::idle : Stage::open;
       if (!m.error) info.units = m.info.units;
       // A session stopped while it opened only waits for its completion.
@@ -337,6 +444,7 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     case wire::Kind::selected: {
       if (stage != Stage::selecting) return false;
+      answered();
       stage = Stage::open;
       auto& slot = units[m.unitInfo.type];
       if (!slot) slot = std::make_unique<HostUnit>();
@@ -346,16 +454,30 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     }
     case wire::Kind::needFile:
-      // Two pages at most are incomplete at once.
+      // Two pages at most are incomplete at once. The next page starts once the host has its
+      // file.
       if (stage != Stage::scanning || pending.size() >= maxIncomplete) return false;
+      expect(limits().start);
       if (cancelled) {
         send({.kind = wire::Kind::noFile, .error = cancelledError()});
       } else {
         giveFile();
       }
       return true;
+    case wire::Kind::progress:
+      if (stage != Stage::scanning || !fitsProgress(m.progress)) return false;
+      expect(limits().data);  // a figure counts data read
+      if (!cancelled && delegate) delegate->didProgress(*this, m.progress);
+      return true;
+    case wire::Kind::reading:
+      // The page has started and its data comes.
+      if (stage != Stage::scanning) return false;
+      expect(limits().data);
+      return true;
     case wire::Kind::scanned:
-      return stage == Stage::scanning && takePage();
+      if (stage != Stage::scanning) return false;
+      expect(limits().data);  // the next page is asked for, or the scan completes
+      return takePage();
     case wire::Kind::completed:
       // A cancel is answered with a completion whatever the stage.
       if (stage != Stage::scanning && !cancelled) return false;
@@ -363,6 +485,7 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     case wire::Kind::lost:
       if (stage == Stage::idle) return false;
+      answered();
       stage = Stage::idle;
       pending.clear();
       if (delegate) delegate->didRemove(*this);
@@ -372,15 +495,16 @@ bool HostDevice::handle(const wire::Message& m) {
   }
 }
 
-void HostDevice::hostGone(const std::string& why) {
+void HostDevice::hostGone(const Error& why) {
   pending.clear();  // nothing incomplete is left behind; the pages reported stay
   if (stage == Stage::idle && !cancelled) return;
-  complete(cancelled ? cancelledError() : Error{why, Code::driverStopped});
+  complete(cancelled ? cancelledError() : why);
 }
 
 class HostBrowser final : public DeviceBrowser {
  public:
-  HostBrowser(RunLoop& loop, bool probe) : service(std::make_shared<Service>(loop, probe)) {}
+  HostBrowser(RunLoop& loop, bool probe, const std::string& wanted)
+      : service(std::make_shared<Service>(loop, probe, wanted)) {}
 
   void setDelegate(BrowserDelegate* delegate) override { service->delegate = delegate; }
   void setBrowsedDeviceTypes(unsigned mask) override { this->mask = mask; }
@@ -392,6 +516,8 @@ class HostBrowser final : public DeviceBrowser {
     service->start();
   }
 
+  Error cancelledError() override { return service->cancelledError(); }
+
  private:
   std::shared_ptr<Service> service;
   unsigned mask = browsedDeviceTypes;
@@ -400,10 +526,11 @@ class HostBrowser final : public DeviceBrowser {
 
 }  // namespace
 
-Error cancelledError() { return Error{cancelledText, Code::cancelled}; }
-
-std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe) {
-  return std::make_unique<HostBrowser>(loop, probe);
+std::unique_ptr<DeviceBrowser> newDeviceBrowser(RunLoop& loop, bool probe,
+                                                const std::string& wanted) {
+  return std::make_unique<HostBrowser>(loop, probe, wanted);
 }
+
+bool endScannerService() { return endHosts(endLimit); }
 
 }  // namespace qev

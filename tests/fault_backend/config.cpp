@@ -141,7 +141,7 @@ std::vector<std::string> words(std::istream& in) {
   return all;
 }
 
-// `PAGE segv|abort|exit` or `open segv|abort|exit`.
+// `PAGE segv|abort|exit`, `open segv|abort|exit` or `devices segv|abort|exit`.
 bool crash(Device& d, std::istream& in) {
   static const std::pair<const char*, Crash> ways[] = {
       {"segv", Crash::segv}, {"abort", Crash::abort}, {"exit", Crash::exit}};
@@ -151,6 +151,7 @@ bool crash(Device& d, std::istream& in) {
     if (w.size() == 2 && w[1] == name) way = value;
   if (way == Crash::none) return false;
   if (w[0] == "open") return (d.crashOpen = way), true;
+  if (w[0] == "devices") return (d.crashDevices = way), true;
   long long at = 0;
   if (!page(w[0], at)) return false;
   d.crashPage = at;

@@ -75,7 +75,7 @@ struct Device {
   long long removeStart = 0;  // page whose sane_start finds the device unplugged; 0: never
   bool removeOpen = false;    // sane_open finds the device unplugged
   std::string removeSet;      // setting this option finds the device unplugged
-  Crash crashRead = Crash::none, crashOpen = Crash::none;
+  Crash crashRead = Crash::none, crashOpen = Crash::none, crashDevices = Crash::none;
   bool hangOpen = false, hangDevices = false, resetSignals = false;
   // What sane_read answers once sane_cancel was called during or after a page.
   SANE_Status afterCancel = SANE_STATUS_CANCELLED;

@@ -132,6 +132,7 @@ SANE_Status sane_fault_get_devices(const SANE_Device*** out, SANE_Bool) {
     if (d->removed) continue;
     note(*d, "devices\n");
     say(*d);
+    if (d->crashDevices != Crash::none) crash(d->crashDevices);
     if (d->hangDevices) {
       note(*d, "hang\n");
       hang();

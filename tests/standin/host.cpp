@@ -4,6 +4,8 @@
 // Tests copy qev into a folder of their own and put this program beside it as `qev-host`.
 
 #include <fcntl.h>
+#include <sane/sane.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/descriptor.h"
 #include "common/wire.h"
 #include "jpeg/jpeg.h"
 
@@ -24,6 +27,9 @@ using wire::Kind;
 
 int sock = -1;
 std::string fault;
+// SANE's words for what qev says without an answer, as the real host sends them.
+const wire::Texts texts = {.cancelled = sane_strstatus(SANE_STATUS_CANCELLED),
+                           .invalid = sane_strstatus(SANE_STATUS_INVAL)};
 
 bool is(std::string_view name) { return fault == name; }
 
@@ -45,19 +51,24 @@ void writePage(int fd) {
   (void)writer->finish();
 }
 
-// Asks for a page file and waits for it; -1 when none came.
-int needFile() {
+// Asks for a page file and waits for it; none when none came.
+Descriptor needFile() {
   send({.kind = Kind::needFile});
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) std::_Exit(0);
-    if (r->message.kind == Kind::file) return r->fd;
-    if (r->message.kind == Kind::noFile) return -1;
-    if (r->fd >= 0) ::close(r->fd);
+    if (r->message.kind == Kind::file) return std::move(r->fd);
+    if (r->message.kind == Kind::noFile) return {};
   }
 }
 
-void scan() {
+// Reports how far page `page` has come.
+void progress(std::int64_t page, std::int64_t lines) {
+  send({.kind = Kind::progress, .progress = {.page = page, .lines = lines, .total = 8}});
+}
+
+void scan(const wire::ScanJob& job) {
+  if (is("progress-before-file")) progress(1, 0);
   if (is("completed-while-pending")) {
     needFile();
     return send({.kind = Kind::completed});
@@ -68,17 +79,27 @@ void scan() {
   }
   if (is("needfile-twice") || is("needfile-thrice")) needFile();  // never written
   if (is("needfile-thrice")) needFile();
-  int fd = needFile();
-  if (fd < 0) return send({.kind = Kind::completed});
+  Descriptor fd = needFile();
+  if (!fd.valid()) return send({.kind = Kind::completed});
+  // As a host does when asked, and where it is broken, also when not.
+  if ((is("progress") && job.progress) || is("progress-unasked") || is("progress-ahead") ||
+      is("progress-after-page")) {
+    progress(1, 0);
+    progress(1, 4);
+    progress(1, 4);  // no growth: not shown again
+    progress(1, 8);
+  }
+  if (is("progress-ahead")) progress(2, 0);  // a page whose file it was not given
   if (is("garbage-page")) {
     const char garbage[] = "not a picture at all";
-    [[maybe_unused]] ssize_t n = ::write(fd, garbage, sizeof garbage);
+    [[maybe_unused]] ssize_t n = ::write(fd.get(), garbage, sizeof garbage);
   } else if (!is("empty-page")) {
-    writePage(fd);
+    writePage(fd.get());
   }
-  ::close(fd);
+  fd.reset();
   send({.kind = Kind::scanned});
   if (is("scanned-twice")) send({.kind = Kind::scanned});
+  if (is("progress-after-page")) progress(1, 8);
   send({.kind = Kind::completed});
 }
 
@@ -106,6 +127,7 @@ void opened() {
   send(m);
   if (is("opened-twice")) send(m);
   if (is("completed-unasked")) send({.kind = Kind::completed});
+  if (is("ready-twice")) send({.kind = Kind::ready, .texts = texts});
   if (is("descriptor")) send({.kind = Kind::lost}, 0);
   if (is("truncated")) {
     auto bytes = wire::encode({.kind = Kind::lost, .device = "stand:in"});
@@ -141,10 +163,12 @@ int main(int argc, char** argv) {
   std::string_view arg = argv[1];
   std::from_chars(arg.data(), arg.data() + arg.size(), sock);
   if (const char* f = std::getenv("QEV_STANDIN")) fault = f;
+  // A host that cannot run (a broken installation) ends before it says that it runs.
+  if (is("exit-at-once")) return 3;
+  send({.kind = Kind::ready, .texts = texts});
   for (;;) {
     auto r = wire::receive(sock);
     if (!r) return 0;
-    if (r->fd >= 0) ::close(r->fd);
     switch (r->message.kind) {
       case Kind::browse: {
         wire::Message m{.kind = Kind::added};
@@ -154,9 +178,11 @@ int main(int argc, char** argv) {
         break;
       }
       case Kind::open:
+        if (is("dies-opening")) ::raise(SIGKILL);
         opened();
         break;
       case Kind::select: {
+        if (is("dies-selecting")) std::abort();
         wire::Message m{.kind = Kind::selected};
         m.unitInfo.type = flatbedUnit;
         m.unitInfo.supported.add(100);
@@ -165,10 +191,10 @@ int main(int argc, char** argv) {
         break;
       }
       case Kind::scan:
-        scan();
+        scan(r->message.job);
         break;
       case Kind::cancel:
-        send({.kind = Kind::completed, .error = Error{"Operation was canceled", Code::cancelled}});
+        send({.kind = Kind::completed, .error = Error{texts.cancelled, Code::cancelled}});
         break;
       case Kind::close:
         send({.kind = Kind::closed});
