@@ -27,8 +27,8 @@ constexpr auto closeLimit = std::chrono::seconds(5);
 // How long a cancelled session may take to stop before its host is killed; also how long a
 // stop waits for the host's first message, should it come before it.
 constexpr auto cancelGrace = std::chrono::milliseconds(1500);
-// The page files a host may be writing at once: the page it reads, and the one before it
-// while that page's last bands are written.
+// The page files a host may hold at once: the page it writes, and the file for the next page,
+// asked for while that page's last bands are written.
 constexpr std::size_t maxIncomplete = 2;
 
 // The error of a device whose host is not there to answer, or never said a word.
@@ -165,9 +165,9 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   bool progressAsked = false;  // by the scan under way
   Stage stage = Stage::idle;
   bool cancelled = false;  // the user stopped the session: only its completion is awaited
-  // The page files the host is writing, oldest first, not yet reported complete: the page
-  // being read, and the one before it while its last bands are written. Whatever ends a page
-  // without a report removes its file.
+  // The page files the host holds, oldest first, not yet reported complete: the page it
+  // writes, and the file for the next page while that page's last bands are written.
+  // Whatever ends a page without a report removes its file.
   std::deque<PageFile> pending;
 };
 
@@ -454,8 +454,8 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     }
     case wire::Kind::needFile:
-      // Two pages at most are incomplete at once. The next page starts once the host has its
-      // file.
+      // The file for the next page may be asked for while the page before is written, never
+      // while two files are unreported. The next page starts once the host has its file.
       if (stage != Stage::scanning || pending.size() >= maxIncomplete) return false;
       expect(limits().start);
       if (cancelled) {
@@ -476,7 +476,9 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     case wire::Kind::scanned:
       if (stage != Stage::scanning) return false;
-      expect(limits().data);  // the next page is asked for, or the scan completes
+      // The next page starts, when its file was asked for while this one was written; else
+      // it is asked for, or the scan completes.
+      expect(pending.size() > 1 ? limits().start : limits().data);
       return takePage();
     case wire::Kind::completed:
       // A cancel is answered with a completion whatever the stage.
