@@ -239,10 +239,8 @@ std::optional<Message> decode(std::span<const unsigned char> bytes) {
   return m;
 }
 
-bool send(int socket, const Message& message, int fd) {
-  std::vector<unsigned char> bytes = encode(message);
-  if (bytes.size() > maxPacket) return false;
-  iovec part{bytes.data(), bytes.size()};
+bool sendBytes(int socket, std::span<const unsigned char> bytes, int fd) {
+  iovec part{const_cast<unsigned char*>(bytes.data()), bytes.size()};
   msghdr header{};
   header.msg_iov = &part;
   header.msg_iovlen = 1;
@@ -261,6 +259,12 @@ bool send(int socket, const Message& message, int fd) {
     if (n >= 0) return static_cast<std::size_t>(n) == bytes.size();
     if (errno != EINTR) return false;
   }
+}
+
+bool send(int socket, const Message& message, int fd) {
+  std::vector<unsigned char> bytes = encode(message);
+  if (bytes.size() > maxPacket) return false;
+  return sendBytes(socket, bytes, fd);
 }
 
 std::optional<Received> receive(int socket, Silence* why) {

@@ -129,6 +129,9 @@ std::vector<unsigned char> encode(const Message& message);
 // Sends one message, with `fd` passed along when it is not -1. False when the other end is
 // gone. Safe from several threads at once: a packet goes out whole.
 bool send(int socket, const Message& message, int fd = -1);
+// Sends `bytes` as one packet, with `fd` passed along when it is not -1: what `send` does with
+// an encoded message, for the host's own packets that are not messages.
+bool sendBytes(int socket, std::span<const unsigned char> bytes, int fd = -1);
 
 struct Received {
   Message message;

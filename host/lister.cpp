@@ -15,7 +15,9 @@
 #include <climits>
 #include <cstring>
 #include <map>
+#include <span>
 
+#include "common/wire.h"
 #include "host/dll_config.h"
 #include "host/listing.h"
 
@@ -49,25 +51,8 @@ struct Report {
 // Sends `packet` whole, with `fd` passed along when it is not -1.
 template <typename Packet>
 bool sendPacket(int socket, const Packet& packet, int fd = -1) {
-  iovec part{const_cast<Packet*>(&packet), sizeof packet};
-  msghdr header{};
-  header.msg_iov = &part;
-  header.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  if (fd >= 0) {
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&header);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
-  }
-  ssize_t n;
-  do {
-    n = ::sendmsg(socket, &header, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
-  return n == static_cast<ssize_t>(sizeof packet);
+  return wire::sendBytes(socket, {reinterpret_cast<const unsigned char*>(&packet), sizeof packet},
+                         fd);
 }
 
 // Receives one packet of exactly the size of `packet`, and any descriptor that came with it
