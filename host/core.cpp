@@ -433,7 +433,7 @@ void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
     // sheet is fed, and a backend that crashes (or a scanner lost) on the next sheet must not
     // take it with the host. So at most two page files are incomplete at any moment: the page
     // being written, and the next page's file, which nothing is written into yet.
-    if (batch.pages > 0 && encoder.settle(0)) return;
+    if (batch.pages > 0 && encoder.finish()) return;
     if (file.error) {
       batch.noFile = file.error;
       return;

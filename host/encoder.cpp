@@ -67,7 +67,6 @@ void PageEncoder::send(Step step) {
   {
     std::lock_guard lock(mutex);
     if (step.kind == StepKind::data) ++queued;
-    if (step.kind == StepKind::page) ++unfinished;
     queue.push_back(std::move(step));
     wake = idle;
     idle = false;
@@ -120,12 +119,6 @@ std::optional<Error> PageEncoder::failure() {
   return failed;
 }
 
-std::optional<Error> PageEncoder::settle(std::size_t pages) {
-  std::unique_lock lock(mutex);
-  await(lock, [&] { return unfinished <= pages; });
-  return failed;
-}
-
 std::optional<Error> PageEncoder::finish() {
   std::unique_lock lock(mutex);
   await(lock, [this] { return queue.empty() && !busy; });
@@ -150,7 +143,7 @@ void PageEncoder::run() {
       dropPage();
       return;
     }
-    bool ended = handle(step);
+    handle(step);
     bool wake = false;
     {
       std::lock_guard lock(mutex);
@@ -158,7 +151,6 @@ void PageEncoder::run() {
         --queued;
         if (step.data.size() == bufferSize) spare.push_back(std::move(step.data));
       }
-      if (ended) --unfinished;
       busy = false;
       wake = waiting > 0;
     }
@@ -184,18 +176,15 @@ void PageEncoder::dropPage() {
   page->broken = true;
 }
 
-bool PageEncoder::handle(Step& step) {
+void PageEncoder::handle(Step& step) {
   switch (step.kind) {
-    case StepKind::page: {
-      // A page begun without the one before ended gives that one up.
-      bool ended = page != nullptr;
+    case StepKind::page:
       dropPage();
       page = std::make_unique<Page>();
       page->file = std::move(step.file);
       page->density = step.density;
       if (failure()) dropPage();  // no page is written after a failure
-      return ended;
-    }
+      break;
     case StepKind::frame:
       if (page && !page->broken) startFrame(step.frame);
       break;
@@ -206,17 +195,14 @@ bool PageEncoder::handle(Step& step) {
       if (page) page->filled = 0;  // an incomplete last line is dropped
       break;
     case StepKind::pageEnd:
-    case StepKind::pageAbort: {
+    case StepKind::pageAbort:
       if (step.kind == StepKind::pageEnd && page && !page->broken) completePage();
-      bool ended = page != nullptr;
       dropPage();
       page.reset();
-      return ended;
-    }
+      break;
     case StepKind::stop:
       break;
   }
-  return false;
 }
 
 void PageEncoder::startFrame(const Frame& frame) {

@@ -3,13 +3,10 @@
 // Turns the image data of a scan into JPEG page files on a thread of its own, so that the
 // thread reading the scanner never waits for compression: a scanner that is not read in time
 // stalls its motor. The reader hands over buffers as it fills them; a fixed number of them
-// may wait at once. Pages follow each other in the queue: the reader may begin the next page
-// while the one before is still being written (`settle` bounds how many are unfinished), and
-// pages are finished, and delivered, in the order they began. The lines go on to a
-// BandEncoder, which compresses bands of them on every processor and writes them out as they
-// are done, so memory does not grow with the page, even for frames of unknown height. Only the
-// separate red, green and blue frames of a three-pass scanner are kept until the page ends,
-// since a line needs every colour before it is encoded.
+// may wait at once. The lines go on to a BandEncoder, which compresses bands of them on every
+// processor and writes them out as they are done, so memory does not grow with the page, even
+// for frames of unknown height. Only the separate red, green and blue frames of a three-pass
+// scanner are kept until the page ends, since a line needs every colour before it is encoded.
 //
 // A page has exactly the lines that arrived, up to the height its frame announced: a frame
 // that ends early makes a shorter page, never one filled up, and one without any line is no
@@ -41,8 +38,8 @@ class BandEncoder;
 
 class PageEncoder {
  public:
-  // Called on the encoder's thread each time a page is finished: its file, the oldest one
-  // handed over with `beginPage` and not yet finished or given up, is complete and closed.
+  // Called on the encoder's thread each time a page is finished: its file, the one handed
+  // over with the latest `beginPage`, is complete and closed.
   using Delivered = std::function<void()>;
 
   // 1 MiB of lines in hand, in buffers large enough that handing one over (which may wake the
@@ -71,9 +68,6 @@ class PageEncoder {
 
   // The first failure, if any. Safe from any thread.
   std::optional<Error> failure();
-  // Waits until at most `pages` of the pages begun are unfinished (neither delivered nor
-  // given up), then returns `failure`.
-  std::optional<Error> settle(std::size_t pages);
   // Waits until everything handed over is written, then returns `failure`.
   std::optional<Error> finish();
 
@@ -93,8 +87,7 @@ class PageEncoder {
 
   void send(Step step);
   void run();
-  // Returns whether a page ended (finished or given up).
-  bool handle(Step& step);
+  void handle(Step& step);
   // Waits on `room` until `done`; `lock` holds `mutex`.
   template <typename Done>
   void await(std::unique_lock<std::mutex>& lock, Done done);
@@ -116,9 +109,8 @@ class PageEncoder {
   int waiting = 0;    // callers waiting on `room`
   std::deque<Step> queue;
   std::vector<std::vector<unsigned char>> spare;
-  std::size_t queued = 0;      // data buffers waiting
-  std::size_t unfinished = 0;  // pages begun and not yet finished or given up
-  bool busy = false;           // a step is being handled
+  std::size_t queued = 0;  // data buffers waiting
+  bool busy = false;       // a step is being handled
   std::optional<Error> failed;
 
   // Encoder thread only.

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -156,44 +154,6 @@ TEST_F(PageEncoding, AWriteFailureAbandonsThePageAndEveryLaterOne) {
   EXPECT_EQ(failure->description, "No space left on device");
   EXPECT_EQ(delivered, 0);
   EXPECT_EQ(fs::file_size(folder / "second.jpg"), 0u);
-}
-
-// The reader may begin a page while the one before is still being written: `settle(n)`
-// returns once at most n pages are unfinished, and pages are delivered in the order they
-// began, each once its file is whole.
-TEST_F(PageEncoding, PagesOverlapAndAreDeliveredInOrder) {
-  std::vector<std::string> names = {"first.jpg", "second.jpg", "third.jpg"};
-  // Each page delivered, by the file that was whole when it was: read once the encoder has
-  // settled, so that its thread is done with them.
-  std::vector<std::string> order;
-  std::atomic<std::size_t> count = 0;
-  PageEncoder encoder([&] {
-    for (const auto& name : names) {
-      auto info = qevtest::jpegInfo((folder / name).string());
-      if (info && std::find(order.begin(), order.end(), name) == order.end()) {
-        order.push_back(name);
-        break;
-      }
-    }
-    ++count;
-  });
-  std::vector<unsigned char> noise(400 * 300 * 3);
-  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<unsigned char>(i * 7919);
-  for (std::size_t n = 0; n < names.size(); ++n) {
-    SCOPED_TRACE(names[n]);
-    // At most the page before this one is unfinished when it begins.
-    EXPECT_FALSE(encoder.settle(1));
-    EXPECT_GE(count + 1, n);
-    encoder.beginPage(create(names[n]), 300);
-    encoder.beginFrame({FrameFormat::rgb, true, 1200, 400, 300, 8});
-    feed(encoder, noise, PageEncoder::bufferSize / 3);
-    encoder.endFrame();
-    encoder.endPage();
-  }
-  EXPECT_FALSE(encoder.settle(0));
-  EXPECT_EQ(count, names.size());
-  EXPECT_EQ(order, names);
-  EXPECT_FALSE(encoder.finish());
 }
 
 // A page given up halfway is closed and never delivered, and the next page is whole. The
