@@ -13,10 +13,15 @@
 //
 // Page files are qev's alone: qev makes each one, hands over its descriptor with `file`, and
 // removes it unless the host reports it `scanned`. The host only writes into it; it never
-// names, moves or removes a file. It reports `scanned` at most once for each `file` it got,
-// never after `noFile`, and for a file before it asks for the next one (`needFile`) and
-// before the scan's `completed` or `lost`. A page that is cut off (a stop, a failure) is
-// simply not reported.
+// names, moves or removes a file. Files are reported in the order they were handed over:
+// `scanned` names the oldest file not yet reported. The host may ask for the next page's file
+// (`needFile`) while the page before is still being written, but it writes nothing into that
+// file, and does not start the scanner for it, until the page before is reported. So at most
+// two files are unreported at once, the page being written and the next page's file, still
+// empty; a third `needFile` while two are is out of turn. It reports `scanned` at most once
+// for each `file` it got, never after `noFile`, and before the scan's `completed` or `lost`.
+// A page that is cut off (a stop, a failure) is simply not reported, and neither is any page
+// after it.
 //
 // A scan whose job asks for it reports `progress` for each page it reads, the page counted
 // from 1 in the scan: only for a page whose file it holds, and never after that page's
@@ -55,7 +60,7 @@ enum class Kind : std::uint8_t {
   selected,   // `unitInfo`, `error`
   needFile,   // a page is about to be read: answer `file` or `noFile`
   progress,   // how far a page has come: `progress`, for a `job` that asked for it
-  scanned,    // the page file handed over last is complete
+  scanned,    // the oldest page file not yet reported is complete
   completed,  // the scan is over: `error`
   lost,       // the device went away during the session
   closed,

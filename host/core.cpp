@@ -414,8 +414,9 @@ void DeviceCore::scan(const wire::ScanJob& job) {
   // removes it.
   PageEncoder encoder([this] { link.send(wire::Kind::scanned, info.name); });
   feed(batch, encoder, density);
-  sane_cancel(handle);
+  // The last page is written out and reported before the scanner is touched again.
   batch.unwritten = encoder.finish();
+  sane_cancel(handle);
   batch.closing = closing;
   batch.cancelling = cancelling;
   answer(batchEnd(batch));
@@ -423,12 +424,16 @@ void DeviceCore::scan(const wire::ScanJob& job) {
 
 void DeviceCore::feed(Batch& batch, PageEncoder& encoder, int density) {
   while (!closing && !cancelling) {
-    // The page before is written out and handed over before the next file is asked for, so
-    // that at most one page file, the one being read, is incomplete at any moment.
-    if (batch.pages > 0 && encoder.finish()) return;
     // The file comes first: a scanner is not started for a page that has nowhere to go (and
-    // some backends do not take a cancel right after a start well).
+    // some backends do not take a cancel right after a start well). It is asked for while
+    // the last bands of the page before are still written, so that qev's answer does not
+    // keep the processors waiting.
     Link::File file = link.needFile(info.name);
+    // The page before is written out and reported before the scanner is touched again: its
+    // sheet is fed, and a backend that crashes (or a scanner lost) on the next sheet must not
+    // take it with the host. So at most two page files are incomplete at any moment: the page
+    // being written, and the next page's file, which nothing is written into yet.
+    if (batch.pages > 0 && encoder.finish()) return;
     if (file.error) {
       batch.noFile = file.error;
       return;

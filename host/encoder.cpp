@@ -63,12 +63,22 @@ PageEncoder::~PageEncoder() {
 }
 
 void PageEncoder::send(Step step) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex);
     if (step.kind == StepKind::data) ++queued;
     queue.push_back(std::move(step));
+    wake = idle;
+    idle = false;
   }
-  changed.notify_all();
+  if (wake) work.notify_one();
+}
+
+template <typename Done>
+void PageEncoder::await(std::unique_lock<std::mutex>& lock, Done done) {
+  ++waiting;
+  room.wait(lock, done);
+  --waiting;
 }
 
 void PageEncoder::beginPage(Descriptor file, int density) {
@@ -86,7 +96,7 @@ void PageEncoder::beginFrame(const Frame& frame) {
 
 std::vector<unsigned char> PageEncoder::buffer() {
   std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return queued < buffersQueued; });
+  await(lock, [this] { return queued < buffersQueued; });
   if (spare.empty()) return std::vector<unsigned char>(bufferSize);
   std::vector<unsigned char> data = std::move(spare.back());
   spare.pop_back();
@@ -111,7 +121,7 @@ std::optional<Error> PageEncoder::failure() {
 
 std::optional<Error> PageEncoder::finish() {
   std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return queue.empty() && !busy; });
+  await(lock, [this] { return queue.empty() && !busy; });
   return failed;
 }
 
@@ -120,7 +130,11 @@ void PageEncoder::run() {
     Step step{StepKind::stop};
     {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [this] { return !queue.empty(); });
+      while (queue.empty()) {
+        idle = true;
+        work.wait(lock);
+      }
+      idle = false;
       step = std::move(queue.front());
       queue.pop_front();
       busy = true;
@@ -130,6 +144,7 @@ void PageEncoder::run() {
       return;
     }
     handle(step);
+    bool wake = false;
     {
       std::lock_guard lock(mutex);
       if (step.kind == StepKind::data) {
@@ -137,8 +152,9 @@ void PageEncoder::run() {
         if (step.data.size() == bufferSize) spare.push_back(std::move(step.data));
       }
       busy = false;
+      wake = waiting > 0;
     }
-    changed.notify_all();
+    if (wake) room.notify_all();
   }
 }
 
@@ -179,11 +195,8 @@ void PageEncoder::handle(Step& step) {
       if (page) page->filled = 0;  // an incomplete last line is dropped
       break;
     case StepKind::pageEnd:
-      if (page && !page->broken) completePage();
-      dropPage();
-      page.reset();
-      break;
     case StepKind::pageAbort:
+      if (step.kind == StepKind::pageEnd && page && !page->broken) completePage();
       dropPage();
       page.reset();
       break;

@@ -42,8 +42,10 @@ class PageEncoder {
   // over with the latest `beginPage`, is complete and closed.
   using Delivered = std::function<void()>;
 
-  static constexpr std::size_t bufferSize = 64 * 1024;
-  static constexpr std::size_t buffersQueued = 16;
+  // 1 MiB of lines in hand, in buffers large enough that handing one over (which may wake the
+  // encoder's thread) is rare beside the reads that fill it.
+  static constexpr std::size_t bufferSize = 128 * 1024;
+  static constexpr std::size_t buffersQueued = 8;
 
   explicit PageEncoder(Delivered delivered);
   ~PageEncoder();  // finishes first
@@ -86,6 +88,9 @@ class PageEncoder {
   void send(Step step);
   void run();
   void handle(Step& step);
+  // Waits on `room` until `done`; `lock` holds `mutex`.
+  template <typename Done>
+  void await(std::unique_lock<std::mutex>& lock, Done done);
   void broke(Error error);
   void startFrame(const Frame& frame);
   void take(const unsigned char* data, std::size_t size);
@@ -95,8 +100,13 @@ class PageEncoder {
 
   Delivered delivered;
 
+  // Each side is woken only while it waits: the encoder thread for steps (`work`), the
+  // reader for room, a page finished or everything written (`room`).
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable work;
+  std::condition_variable room;
+  bool idle = false;  // the encoder thread waits on `work`
+  int waiting = 0;    // callers waiting on `room`
   std::deque<Step> queue;
   std::vector<std::vector<unsigned char>> spare;
   std::size_t queued = 0;  // data buffers waiting

@@ -320,7 +320,7 @@ struct BandEncoder::Pool {
       std::unique_lock lock(mutex);
       for (Band* b : queue) b->done = true;  // never started
       queue.clear();
-      finished.wait(lock, [this] {
+      await(lock, [this] {
         return std::all_of(pending.begin(), pending.end(), [](const auto& b) { return b->done; });
       });
     }
@@ -359,6 +359,7 @@ struct BandEncoder::Pool {
     Band* b = filling.get();
     b->index = next++;
     pending.push_back(std::move(filling));
+    bool idle = false;
     {
       std::lock_guard lock(mutex);
       try {
@@ -367,8 +368,9 @@ struct BandEncoder::Pool {
         b->done = true;  // for cancel, which the caller's failure calls
         throw;
       }
+      idle = sleeping > 0;
     }
-    wake.notify_one();
+    if (idle) wake.notify_one();
     while (!broken && !pending.empty() && collect(pending.size() >= maxPending())) {
     }
   }
@@ -377,7 +379,7 @@ struct BandEncoder::Pool {
   bool collect(bool wait) {
     {
       std::unique_lock lock(mutex);
-      if (wait) finished.wait(lock, [this] { return pending.front()->done; });
+      if (wait) await(lock, [this] { return pending.front()->done; });
       if (!pending.front()->done) return false;
     }
     std::unique_ptr<Band> b = std::move(pending.front());
@@ -401,11 +403,23 @@ struct BandEncoder::Pool {
 
   std::size_t maxPending() const { return 2 * workers.size(); }
 
+  // Waits on `finished` until `done`; `lock` holds `mutex`.
+  template <typename Done>
+  void await(std::unique_lock<std::mutex>& lock, Done done) {
+    awaited = true;
+    finished.wait(lock, done);
+    awaited = false;
+  }
+
   void work() {
     Compressor compressor;
     std::unique_lock lock(mutex);
     for (;;) {
-      wake.wait(lock, [this] { return stopping || !queue.empty(); });
+      while (!stopping && queue.empty()) {
+        ++sleeping;
+        wake.wait(lock);
+        --sleeping;
+      }
       if (queue.empty()) return;
       Band* b = queue.front();
       queue.pop_front();
@@ -423,7 +437,7 @@ struct BandEncoder::Pool {
       b->error = std::move(error);
       b->outOfMemory = outOfMemory;
       b->done = true;
-      finished.notify_all();
+      if (awaited) finished.notify_one();
     }
   }
 
@@ -464,8 +478,11 @@ struct BandEncoder::Pool {
   std::vector<std::thread> workers;
 
   std::mutex mutex;
+  // Each side is woken only while it waits.
   std::condition_variable wake;      // for the workers: a band is queued, or they stop
   std::condition_variable finished;  // for the caller: a band is done
+  int sleeping = 0;                  // workers waiting on `wake`
+  bool awaited = false;              // the caller waits on `finished`
   std::deque<Band*> queue;           // bands to encode
   bool stopping = false;
 

@@ -44,8 +44,10 @@ TEST(BrokenHost, QevTakesOnlyWhatItAskedFor) {
       {"truncated", 1, "a malformed message", 0},
       {"foreign-path", 1, "a malformed message", 0},
       {"flood", 1, "too many messages", 0},
-      // Given up without a word: the file is removed when the next one is asked for.
-      {"needfile-twice", 0, nullptr, 1},
+      // Pages are reported in order: the first file, never written, is the one reported.
+      {"needfile-twice", 1, "an incomplete page", 0},
+      // A third file while two are unreported.
+      {"needfile-thrice", 1, "a message out of turn", 0},
       {"completed-while-pending", 0, nullptr, 0},
       {"lost-while-pending", 1, "", 0},
   };

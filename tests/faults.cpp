@@ -36,6 +36,15 @@ int incompleteIn(const std::string& folder) {
   return count;
 }
 
+int partlyWrittenIn(const std::string& folder) {
+  int count = 0;
+  for (const auto& name : names(folder)) {
+    std::string path = folder + "/" + name;
+    count += !wholeJpeg(path) && !readFile(path).empty();
+  }
+  return count;
+}
+
 std::size_t pagesSoFar(const Run& sofar) {
   return std::count_if(sofar.lines.begin(), sofar.lines.end(), [](const std::string& line) {
     auto event = nlohmann::json::parse(line, nullptr, false);

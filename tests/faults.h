@@ -22,6 +22,10 @@ bool wholeJpeg(const std::string& path);
 // How many files in `folder` are not whole JPEG images.
 int incompleteIn(const std::string& folder);
 
+// How many files in `folder` hold data but are not whole JPEG images: pages cut off while
+// they were written.
+int partlyWrittenIn(const std::string& folder);
+
 // The `page` events among the lines a run has written so far.
 std::size_t pagesSoFar(const Run& sofar);
 

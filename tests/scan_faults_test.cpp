@@ -113,7 +113,9 @@ TEST(ScanFaults, AFullDiskStopsTheScanAndLeavesNoIncompletePage) {
 }
 
 // Killed at random moments of a feeder batch, a run never leaves a cut-off file under a page
-// name, and its staging folder holds at most one incomplete file, the page it was reading.
+// name, and its staging folder holds at most one page cut off while it was written. Beside it
+// may wait the next page's file, asked for while that page's last bands were written, and
+// still empty: the scanner is not started for it before the page before is whole.
 // (scripts/kill-batch does this many times.)
 TEST(ScanFaults, AKillAtAnyMomentOfABatchLeavesNoCutOffPage) {
   SaneConfig config;
@@ -128,7 +130,8 @@ TEST(ScanFaults, AKillAtAnyMomentOfABatchLeavesNoCutOffPage) {
     for (const auto& name : qevtest::pagesIn(dir.path())) {
       EXPECT_TRUE(qevtest::wholeJpeg(dir / name)) << name;
     }
-    EXPECT_LE(qevtest::incompleteIn(dir / ".qev-incoming"), 1);
+    EXPECT_LE(qevtest::partlyWrittenIn(dir / ".qev-incoming"), 1);
+    EXPECT_LE(qevtest::incompleteIn(dir / ".qev-incoming"), 2);
   }
 }
 

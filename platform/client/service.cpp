@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <string_view>
 
@@ -26,6 +27,9 @@ constexpr auto closeLimit = std::chrono::seconds(5);
 // How long a cancelled session may take to stop before its host is killed; also how long a
 // stop waits for the host's first message, should it come before it.
 constexpr auto cancelGrace = std::chrono::milliseconds(1500);
+// The page files a host may hold at once: the page it writes, and the file for the next page,
+// asked for while that page's last bands are written.
+constexpr std::size_t maxIncomplete = 2;
 
 // The error of a device whose host is not there to answer, or never said a word.
 Error notRunning() { return Error{"The scanner's driver is not running.", Code::driverStopped}; }
@@ -161,9 +165,10 @@ class HostDevice final : public Device, public std::enable_shared_from_this<Host
   bool progressAsked = false;  // by the scan under way
   Stage stage = Stage::idle;
   bool cancelled = false;  // the user stopped the session: only its completion is awaited
-  // The page file the host is writing, not yet reported complete. Whatever ends its page
-  // without a report removes it.
-  std::optional<PageFile> pending;
+  // The page files the host holds, oldest first, not yet reported complete: the page it
+  // writes, and the file for the next page while that page's last bands are written.
+  // Whatever ends a page without a report removes its file.
+  std::deque<PageFile> pending;
 };
 
 // What the browser and its devices share: the host, the browser's delegate and the devices
@@ -345,7 +350,7 @@ void HostDevice::requestScan() {
 
 void HostDevice::requestCloseSession() {
   stage = Stage::idle;
-  pending.reset();
+  pending.clear();
   answered();
   auto s = live();
   if (!s) return;
@@ -369,7 +374,7 @@ void HostDevice::complete(const std::optional<Error>& error) {
   answered();
   if (auto s = live(); s && cancelled) s->host->spare();  // the cancel was answered
   cancelled = false;
-  pending.reset();
+  pending.clear();
   if (delegate) delegate->didComplete(*this, error);
 }
 
@@ -395,21 +400,26 @@ void HostDevice::giveFile() {
   }
   send({.kind = wire::Kind::file}, file->fd());
   ++filesGiven;
-  pending = std::move(file);
+  pending.push_back(std::move(*file));
 }
 
-// The host says the page file it was given is complete. It is taken as a page only when it
-// is one, read back through qev's own descriptor; the host cannot name any other file.
+// The host says the oldest page file it was given and has not reported is complete. It is
+// taken as a page only when it is one, read back through qev's own descriptor; the host
+// cannot name any other file.
 bool HostDevice::takePage() {
-  if (!pending) return false;
-  if (!completeJpeg(pending->fd())) {
-    pending.reset();
-    if (auto s = service.lock()) s->broke("an incomplete page");
-    return true;
-  }
-  std::string path = pending->path();
-  pending->keep();
-  pending.reset();
+  if (pending.empty()) return false;
+  std::string path;
+  {
+    PageFile page = std::move(pending.front());
+    pending.pop_front();
+    if (!completeJpeg(page.fd())) {
+      pending.clear();
+      if (auto s = service.lock()) s->broke("an incomplete page");
+      return true;
+    }
+    path = page.path();
+    page.keep();
+  }  // closed before the page is handed on
   ++pagesTaken;
   if (delegate) delegate->didScan(*this, path);
   return true;
@@ -444,10 +454,9 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     }
     case wire::Kind::needFile:
-      if (stage != Stage::scanning) return false;
-      // The page before was reported, or it was given up: then its file goes. The next page
-      // starts once the host has its file.
-      pending.reset();
+      // The file for the next page may be asked for while the page before is written, never
+      // while two files are unreported. The next page starts once the host has its file.
+      if (stage != Stage::scanning || pending.size() >= maxIncomplete) return false;
       expect(limits().start);
       if (cancelled) {
         send({.kind = wire::Kind::noFile, .error = cancelledError()});
@@ -467,7 +476,9 @@ bool HostDevice::handle(const wire::Message& m) {
       return true;
     case wire::Kind::scanned:
       if (stage != Stage::scanning) return false;
-      expect(limits().data);  // the next page is asked for, or the scan completes
+      // The next page starts, when its file was asked for while this one was written; else
+      // it is asked for, or the scan completes.
+      expect(pending.size() > 1 ? limits().start : limits().data);
       return takePage();
     case wire::Kind::completed:
       // A cancel is answered with a completion whatever the stage.
@@ -478,7 +489,7 @@ bool HostDevice::handle(const wire::Message& m) {
       if (stage == Stage::idle) return false;
       answered();
       stage = Stage::idle;
-      pending.reset();
+      pending.clear();
       if (delegate) delegate->didRemove(*this);
       return true;
     default:
@@ -487,7 +498,7 @@ bool HostDevice::handle(const wire::Message& m) {
 }
 
 void HostDevice::hostGone(const Error& why) {
-  pending.reset();  // nothing incomplete is left behind; the pages reported stay
+  pending.clear();  // nothing incomplete is left behind; the pages reported stay
   if (stage == Stage::idle && !cancelled) return;
   complete(cancelled ? cancelledError() : why);
 }

@@ -77,7 +77,8 @@ void scan(const wire::ScanJob& job) {
     needFile();
     return send({.kind = Kind::lost});
   }
-  if (is("needfile-twice")) needFile();  // given up without a word
+  if (is("needfile-twice") || is("needfile-thrice")) needFile();  // never written
+  if (is("needfile-thrice")) needFile();
   Descriptor fd = needFile();
   if (!fd.valid()) return send({.kind = Kind::completed});
   // As a host does when asked, and where it is broken, also when not.
