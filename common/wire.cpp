@@ -267,41 +267,46 @@ bool send(int socket, const Message& message, int fd) {
   return sendBytes(socket, bytes, fd);
 }
 
-std::optional<Received> receive(int socket, Silence* why) {
-  if (why != nullptr) *why = Silence::ended;
-  std::vector<unsigned char> bytes(maxPacket);
-  iovec part{bytes.data(), bytes.size()};
+Incoming receiveBytes(int socket, std::span<unsigned char> into) {
+  iovec part{into.data(), into.size()};
   msghdr header{};
   header.msg_iov = &part;
   header.msg_iovlen = 1;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   header.msg_control = control;
   header.msg_controllen = sizeof control;
-  ssize_t n;
+  Incoming packet;
   do {
-    n = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return std::nullopt;
+    packet.size = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
+  } while (packet.size < 0 && errno == EINTR);
+  if (packet.size < 0) return packet;
   // Every descriptor that came is owned from here on, so that none is left open, whatever
   // the packet turns out to be.
-  std::vector<Descriptor> fds;
   for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
     if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
     std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
     for (std::size_t i = 0; i < count; ++i) {
       int fd = -1;
       std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-      fds.emplace_back(fd);
+      packet.fds.emplace_back(fd);
     }
   }
-  if (n == 0) return std::nullopt;  // the end of the stream
-  auto message = decode({bytes.data(), static_cast<std::size_t>(n)});
-  if (!message || fds.size() > 1 || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
+  packet.truncated = (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0;
+  return packet;
+}
+
+std::optional<Received> receive(int socket, Silence* why) {
+  if (why != nullptr) *why = Silence::ended;
+  std::vector<unsigned char> bytes(maxPacket);
+  Incoming packet = receiveBytes(socket, bytes);
+  if (packet.size <= 0) return std::nullopt;  // a failure, or the end of the stream
+  auto message = decode({bytes.data(), static_cast<std::size_t>(packet.size)});
+  if (!message || packet.fds.size() > 1 || packet.truncated) {
     if (why != nullptr) *why = Silence::malformed;
     return std::nullopt;
   }
   Received received;
-  if (!fds.empty()) received.fd = std::move(fds.front());
+  if (!packet.fds.empty()) received.fd = std::move(packet.fds.front());
   received.message = std::move(*message);
   return received;
 }

@@ -27,6 +27,8 @@
 // from 1 in the scan: only for a page whose file it holds, and never after that page's
 // `scanned`. The reports of one page follow the order of its lines read.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -132,6 +134,17 @@ bool send(int socket, const Message& message, int fd = -1);
 // Sends `bytes` as one packet, with `fd` passed along when it is not -1: what `send` does with
 // an encoded message, for the host's own packets that are not messages.
 bool sendBytes(int socket, std::span<const unsigned char> bytes, int fd = -1);
+
+// One packet as it came: its size (0 at the end of the stream, -1 on a failure), whether it or
+// its descriptors were cut to fit, and every descriptor that came with it.
+struct Incoming {
+  ssize_t size = -1;
+  bool truncated = false;
+  std::vector<Descriptor> fds;
+};
+// Receives one packet into `into`: what `receive` does before decoding, for the host's own
+// packets that are not messages.
+Incoming receiveBytes(int socket, std::span<unsigned char> into);
 
 struct Received {
   Message message;

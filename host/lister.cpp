@@ -55,30 +55,17 @@ bool sendPacket(int socket, const Packet& packet, int fd = -1) {
                          fd);
 }
 
-// Receives one packet of exactly the size of `packet`, and any descriptor that came with it
-// (into `fd`, owned by the caller). False at the end of the stream or on a packet of another
-// size.
+// Receives one packet of exactly the size of `packet`, with at most one descriptor (into
+// `fd`, owned by the caller). False at the end of the stream, or on a packet of another size or
+// with more descriptors.
 template <typename Packet>
 bool receivePacket(int socket, Packet& packet, Descriptor* fd = nullptr) {
-  iovec part{&packet, sizeof packet};
-  msghdr header{};
-  header.msg_iov = &part;
-  header.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
-  ssize_t n;
-  do {
-    n = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
-  } while (n < 0 && errno == EINTR);
-  for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
-    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-    int received = -1;
-    std::memcpy(&received, CMSG_DATA(c), sizeof received);
-    Descriptor owned(received);
-    if (fd != nullptr) *fd = std::move(owned);
+  auto got = wire::receiveBytes(socket, {reinterpret_cast<unsigned char*>(&packet), sizeof packet});
+  if (got.size != static_cast<ssize_t>(sizeof packet) || got.truncated || got.fds.size() > 1) {
+    return false;
   }
-  return n == static_cast<ssize_t>(sizeof packet) && (header.msg_flags & MSG_TRUNC) == 0;
+  if (fd != nullptr && !got.fds.empty()) *fd = std::move(got.fds.front());
+  return true;
 }
 
 // This program's own file, which runs again as the lister.
