@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -17,11 +16,10 @@
 #include <map>
 #include <span>
 
+#include "common/spawn.h"
 #include "common/wire.h"
 #include "host/dll_config.h"
 #include "host/listing.h"
-
-extern char** environ;
 
 namespace qev {
 
@@ -115,25 +113,10 @@ std::unique_ptr<Lister> Lister::start() {
   std::string mode(listerMode), path = program;
   char* argv[] = {path.data(), mode.data(), fd.data(), parent.data(), nullptr};
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
   // The standard streams are the host's own: nowhere, unless SANE's diagnostics were asked
   // for. Nothing else of the host's reaches the backends.
-  posix_spawn_file_actions_adddup2(&actions, theirs.get(), listerSocket);
-  posix_spawn_file_actions_addclosefrom_np(&actions, listerSocket + 1);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (int s : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD}) sigaddset(&defaults, s);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  int spawned = spawnChild(pid, program, argv, {.socket = theirs.get(), .at = listerSocket});
   if (spawned != 0) return nullptr;
   return std::unique_ptr<Lister>(new Lister(pid, std::move(mine)));
 }

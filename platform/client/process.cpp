@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "common/spawn.h"
 #include "platform/run_loop.h"
 
 extern char** environ;
@@ -102,29 +102,14 @@ HostProcess::HostProcess(RunLoop& loop, Handlers handlers)
   std::string fd = std::to_string(hostSocket);
   std::vector<char*> argv = {path.data(), fd.data(), parent.data(), nullptr};
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  if (!wantsDiagnostics()) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, theirs.get(), hostSocket);
-  // Only its own descriptors: none that qev's caller left open reaches the backends.
-  posix_spawn_file_actions_addclosefrom_np(&actions, hostSocket + 1);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  // A group of its own: a Ctrl-C at the terminal is qev's to handle, not the backends'.
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (int s : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD}) sigaddset(&defaults, s);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  // Only its own descriptors: none that qev's caller left open reaches the backends. A group
+  // of its own: a Ctrl-C at the terminal is qev's to handle, not the backends'.
+  int spawned = spawnChild(pid, path, argv.data(),
+                           {.socket = theirs.get(),
+                            .at = hostSocket,
+                            .silent = true,
+                            .keepErrors = wantsDiagnostics(),
+                            .ownGroup = true});
   theirs.reset();  // the host's now
   int wake[2];
   if (spawned != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
